@@ -406,10 +406,13 @@ TextureId texture_load(const char* requested) {
     if (id) return id;
   }
   if (!closed) stream_close(s);
+  int read_width = img.width, read_height = img.height;
   if (have_image) {
     id = upload_reduced(&img, reduction, flags);
   } else if (!id) {
     if (!png_read_texture(name, &img, &info)) return 0;
+    read_width = img.width;
+    read_height = img.height;
     int png_flags = flags;
     const bool wants = info && strstr(info, "[compress]");
     if (texture_compress_setting == texture_compress_always ||
@@ -423,7 +426,7 @@ TextureId texture_load(const char* requested) {
     free(info);
     return 0;
   }
-  warn_npot(name, img.width, img.height);
+  warn_npot(name, read_width, read_height);
   if (have_image) image_free(&img);
   array_push(&textures, TextureRecord{id, texture_generation, texture_memory - memory_before, info, xstrdup(name)});
   return id;
