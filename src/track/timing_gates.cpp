@@ -52,6 +52,8 @@ void discard_gates() {
   timing.first_switch_count = timing.normal_switch_count = 0;
 }
 
+const char* null_name(const char* name) { return strcmp(name, "null") != 0 ? name : nullptr; }
+
 bool all_finite(const float* v, int n) {
   for (int k = 0; k < n; ++k) {
     if (!std::isfinite(v[k])) return false;
@@ -158,7 +160,10 @@ void timing_gates_load(const char* path) {
       slot.position[1] = v[1];
       slot.position[2] = v[2];
       slot.angle = a;
-      slot.statue = statue_add(v[0] - 3.0f * std::sin(a), v[1], v[2] - 3.0f * std::cos(a), a, model, texture, shape);
+      // "null" means no file here as in the statues file, which is also how saving writes a
+      // missing name; loading a file called "null" would only print a warning.
+      slot.statue = statue_add(v[0] - 3.0f * std::sin(a), v[1], v[2] - 3.0f * std::cos(a), a, null_name(model),
+                               null_name(texture), null_name(shape));
       p = next;
     }
     if (too_many) found_checkpoints = false;
