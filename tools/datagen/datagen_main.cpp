@@ -15,6 +15,7 @@ struct Generator {
 const Generator generators[] = {
     {"base archive", gen_base_archive},
     {"first track", gen_first_track},
+    {"images", gen_images},
 };
 
 }  // namespace
