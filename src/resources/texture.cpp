@@ -305,6 +305,8 @@ TextureId texture_upload(const uint8_t* chain, int width, int height, int channe
   if (ops) {
     u.id = ops->create();
     if (!u.id) return 0;
+    // Ids made without a context later become GL names: keep them clear of the ones GL gave.
+    if (u.id >= next_headless_id) next_headless_id = u.id + 1;
     texture_memory += ops->upload(u.id, chain, width, height, channels, flags);
   } else {
     u.id = next_headless_id++;
