@@ -11,6 +11,12 @@
 
 namespace {
 
+// The top-out stops sit a hair beyond the reference pose. A limit resting exactly at its stop
+// with no load has an exactly zero constraint residual, and ODE's big-matrix solver then stops
+// with "LCP internal error, s <= 0", dropping every later constraint of the island (the bike
+// falls through the ground). 1e-4 ft or rad is far below anything that shows.
+constexpr double top_out_margin = 1e-4;
+
 constexpr float pi = 3.14159265358979f;
 
 // Reference-pose position of every body, in body order.
@@ -144,7 +150,7 @@ void build_bodies(Rider* r) {
   dJointSetSliderAxis(j, axis.x, axis.y, axis.z);
   dJointSetSliderParam(j, dParamBounce, 0);
   dJointSetSliderParam(j, dParamLoStop, -b.fork_travel);
-  dJointSetSliderParam(j, dParamHiStop, 0);
+  dJointSetSliderParam(j, dParamHiStop, top_out_margin);
   r->joint[joint_fork_slider] = j;
 
   j = dJointCreateHinge(world, nullptr);
@@ -153,7 +159,7 @@ void build_bodies(Rider* r) {
   dJointSetHingeAxis(j, 1, 0, 0);
   dJointSetHingeParam(j, dParamBounce, 0);
   dJointSetHingeParam(j, dParamLoStop, -b.swingarm_travel);
-  dJointSetHingeParam(j, dParamHiStop, 0);
+  dJointSetHingeParam(j, dParamHiStop, top_out_margin);
   r->joint[joint_swingarm_pivot] = j;
 
   r->joint[joint_rider_mount] = dJointCreateHinge2(world, nullptr);
