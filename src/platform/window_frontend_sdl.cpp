@@ -4,6 +4,7 @@
 #include "core/frontend.h"
 #include "core/options.h"
 #include "core/session.h"
+#include "core/settings.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/window_sdl.h"
@@ -55,7 +56,7 @@ bool fe_end_frame() {
 }
 
 bool fe_init_gl() {
-  return gl_startup(shaders_wanted, options.fugly);
+  return gl_startup(settings.use_shader == 1, options.fugly);
 }
 
 void fe_pump_events() {

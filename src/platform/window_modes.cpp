@@ -140,7 +140,42 @@ int velk_video_mode_choices(const VelkDisplayMode* list, VelkVideoModeChoice* ou
   return n;
 }
 
+namespace {
+
+VelkVideoModeChoice* choice_list = nullptr;
+const char** choice_names = nullptr;
+int choice_count = 0;
+
+void build_choices() {
+  if (choice_list) return;
+  const VelkDisplayMode* modes = velk_display_modes();
+  int n = velk_video_mode_choices(modes, nullptr, 0);
+  choice_list = static_cast<VelkVideoModeChoice*>(xcalloc(n, sizeof(VelkVideoModeChoice)));
+  choice_names = static_cast<const char**>(xcalloc(n, sizeof(const char*)));
+  choice_count = velk_video_mode_choices(modes, choice_list, n);
+  for (int i = 0; i < choice_count; ++i) choice_names[i] = choice_list[i].name;
+}
+
+}  // namespace
+
+const VelkVideoModeChoice* velk_video_mode_list(int* count) {
+  build_choices();
+  if (count) *count = choice_count;
+  return choice_list;
+}
+
+const char* const* velk_video_mode_names(int* count) {
+  build_choices();
+  if (count) *count = choice_count;
+  return choice_names;
+}
+
 void velk_display_modes_reset_for_tests() {
+  free(choice_list);
+  free(choice_names);
+  choice_list = nullptr;
+  choice_names = nullptr;
+  choice_count = 0;
   if (cached_modes && cached_modes != empty_list) free(cached_modes);
   cached_modes = nullptr;
 }

@@ -40,5 +40,10 @@ struct VelkVideoModeChoice {
 // Fills at most max entries of out and returns how many there are in all.
 int velk_video_mode_choices(const VelkDisplayMode* list, VelkVideoModeChoice* out, int max);
 
+// The choices for the cached mode list, built once on first use (after that the list is fixed):
+// the records and their names side by side, for settings_set_video_modes and the menus.
+const VelkVideoModeChoice* velk_video_mode_list(int* count);
+const char* const* velk_video_mode_names(int* count);
+
 // Tests only: forget the cached list so the next call builds it from the current source.
 void velk_display_modes_reset_for_tests();

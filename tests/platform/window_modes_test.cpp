@@ -124,6 +124,13 @@ TEST(DisplayModes, CachedListFromSource) {
   velk_desktop_size(&w, &h);
   EXPECT_EQ(w, 1024);
   EXPECT_EQ(h, 768);
+  int n = 0;
+  const VelkVideoModeChoice* choices = velk_video_mode_list(&n);
+  const char* const* names = velk_video_mode_names(&n);
+  ASSERT_EQ(n, 4);
+  EXPECT_STREQ(names[3], "800x600");
+  EXPECT_EQ(names[3], choices[3].name);
+  EXPECT_EQ(choices[3].height, 600);
 
   velk_set_display_mode_source(nullptr);
   velk_display_modes_reset_for_tests();
