@@ -26,6 +26,7 @@ FixedKeys fixed_keys;
 namespace {
 
 struct Capture {
+  VelkInput* input;        // whose device buttons are watched
   KeyBinding* binding;
   VelkAxis** axes;         // watched axes; null entries were closed
   const char** names;
@@ -36,6 +37,7 @@ Capture capture;
 bool same_key(const char* a, const char* b) { return a && b && std::strcmp(a, b) == 0; }
 
 void close_watched(VelkAxis* keep) {
+  if (capture.input) velk_input_watch_buttons(capture.input, false);
   for (int i = 0; i < capture.count; i++)
     if (capture.axes[i] && capture.axes[i] != keep) velk_close_axis(capture.axes[i]);
   free(capture.axes);
@@ -225,7 +227,9 @@ void binding_capture_start(KeyBinding* binding, VelkInput* input) {
   const char* const* names = velk_axis_names(input);
   int n = 0;
   while (names && names[n]) n++;
+  capture.input = input;
   capture.binding = binding;
+  velk_input_watch_buttons(input, true);
   capture.axes = static_cast<VelkAxis**>(xcalloc(static_cast<size_t>(n) + 1, sizeof(VelkAxis*)));
   capture.names = static_cast<const char**>(xcalloc(static_cast<size_t>(n) + 1, sizeof(const char*)));
   capture.count = n;
@@ -252,7 +256,7 @@ bool binding_capture_active() { return capture.binding != nullptr; }
 const KeyBinding* binding_capture_target() { return capture.binding; }
 
 void binding_capture_cancel() {
-  if (capture.binding || capture.axes) close_watched(nullptr);
+  if (capture.binding || capture.axes || capture.input) close_watched(nullptr);
 }
 
 bool binding_capture_event(VelkInput* input, int code, int pressed) {
@@ -264,11 +268,12 @@ bool binding_capture_event(VelkInput* input, int code, int pressed) {
   const char* name = velk_key_name(input, code);
   if (!name) return false;
   KeyBinding* b = capture.binding;
-  capture.binding = nullptr;
+  // Binding by name marks a controller's button as bound, so its device stays polled.
+  int bound = velk_bind_key(input, name);
   close_watched(nullptr);
   binding_clear(b);
   b->key_name = xstrdup(name);
-  b->key_code = code;
+  b->key_code = bound ? bound : code;
   return true;
 }
 

@@ -130,6 +130,15 @@ void device_release(VelkDevice* d) {
   d->acquired = false;
 }
 
+void start_polling(VelkDevice* d) {
+  // Start from the current state so that the first poll does not report stale changes.
+  for (int b = 0; b < d->button_count; b++)
+    d->buttons[b] = d->ops && d->ops->read_button ? static_cast<uint8_t>(d->ops->read_button(d, b) != 0) : 0;
+  d->record_count = 0;
+  d->records_lost = false;
+  d->polling = true;
+}
+
 void push_locked(VelkInput* in, int code, int pressed, uint64_t time_ms) {
   if (in->count == velk_queue_size) {
     if (pressed) {
@@ -274,16 +283,24 @@ int velk_bind_key(VelkInput* in, const char* name) {
   if (!parse_device_index(name, "%63[^.].key[%ld", "%63s button %ld", device_name, &n)) return 0;
   VelkDevice* d = velk_find_device(in, device_name);
   if (!d || n < 0 || n > 255 || n >= d->button_count) return 0;
-  if (!d->polling) {
-    // Start from the current state so that the first poll does not report stale changes.
-    for (int b = 0; b < d->button_count; b++)
-      d->buttons[b] = d->ops && d->ops->read_button ? static_cast<uint8_t>(d->ops->read_button(d, b) != 0) : 0;
-    d->record_count = 0;
-    d->records_lost = false;
-    d->polling = true;
-  }
+  if (!d->polling) start_polling(d);
+  d->buttons_bound = true;
   device_acquire(d);
   return d->base + static_cast<int>(n);
+}
+
+void velk_input_watch_buttons(VelkInput* in, bool on) {
+  for (int i = 0; i < in->device_count; i++) {
+    VelkDevice* d = in->devices[i];
+    if (d->button_count == 0 || d->buttons_bound) continue;
+    if (on && !d->polling) {
+      start_polling(d);
+      device_acquire(d);
+    } else if (!on && d->polling) {
+      d->polling = false;
+      if (d->open_axes == 0) device_release(d);
+    }
+  }
 }
 
 const char* velk_key_name(VelkInput* in, int code) {

@@ -51,6 +51,7 @@ struct VelkDevice {
   int axis_count;
   int open_axes;       // open handles; the device is acquired while above 0 or polled
   bool polling;        // set once a button is bound: its changes become events
+  bool buttons_bound;  // a binding named one of its buttons
   bool relative;       // axes report movement, not position
   bool acquired;
   bool records_lost;   // the record buffer overflowed: compare states at the next poll
@@ -110,6 +111,9 @@ int velk_next_event_stamped(VelkInput* input, VelkEvent* event, uint64_t due_ms)
 
 // Name to event code; 0 when unknown. Binding a controller button makes its device polled.
 int velk_bind_key(VelkInput* input, const char* name);
+// While a binding capture runs every device's buttons are polled, so that a button press can
+// become the binding; afterwards only devices with a bound button stay polled.
+void velk_input_watch_buttons(VelkInput* input, bool on);
 // Code to its interned name, or null.
 const char* velk_key_name(VelkInput* input, int code);
 VelkAxis* velk_open_axis(VelkInput* input, const char* name);
