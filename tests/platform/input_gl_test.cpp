@@ -13,6 +13,8 @@
 #include "platform/clock.h"
 #include "platform/input.h"
 #include "platform/input_sdl.h"
+#include "platform/window.h"
+#include "platform/window_sdl.h"
 
 namespace {
 
@@ -239,6 +241,28 @@ TEST_F(VirtualStickFixture, CaptureBindsAxesAndButtonsThatDriveTheChannels) {
   EXPECT_EQ(session.channels[channel_throttle], 0);
   EXPECT_EQ(session.channels[channel_steer], 0);
   EXPECT_EQ(session.channels[channel_shift], 0);
+}
+
+// The game's path: the window opens the input through the hooks and its dispatch feeds it.
+TEST(WindowInput, TheWindowOpensPumpsAndClosesTheInput) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
+  velk_input_reset_for_tests();
+  velk_input_sdl_install();
+  VelkWindow* window = velk_window_open("Kelvane test", 320, 240, 24, 0, 16, 0, 0);
+  ASSERT_NE(window, nullptr);
+  ASSERT_NE(game_input, nullptr);
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.keysym.scancode = SDL_SCANCODE_Z;
+  ASSERT_EQ(SDL_PushEvent(&e), 1);
+  int code = 0, pressed = 0, found = 0;
+  while (velk_next_event(game_input, &code, &pressed))
+    if (code == 4096 + 44 && pressed) found++;
+  EXPECT_EQ(found, 1);
+  velk_window_close(window);
+  EXPECT_EQ(game_input, nullptr);
+  velk_set_input_hooks(nullptr);
+  velk_input_reset_for_tests();
 }
 
 }  // namespace
