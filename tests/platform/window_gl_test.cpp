@@ -103,6 +103,18 @@ TEST_F(WindowTest, ModeRequestsWaitForTheFrameAndSwitch) {
   EXPECT_TRUE(settle(window, [&] { return !velk_window_fullscreen(window) && frame_is(window, 640, 480); }));
 }
 
+// Opened full screen: the fitted mode's size (the desktop here, where no listed mode is closer).
+TEST_F(WindowTest, OpenFullscreenAtTheFittedSize) {
+  int dw = 0, dh = 0, fw = 0, fh = 0;
+  velk_sdl_install_mode_source();
+  velk_desktop_size(&dw, &dh);
+  velk_fullscreen_fit(velk_display_modes(), 800, 600, dw, dh, &fw, &fh);
+  window = velk_window_open("Kelvane test", 800, 600, 24 | velk_flag_fullscreen, 0, 16, 0, 0);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(velk_window_fullscreen(window));
+  EXPECT_TRUE(settle(window, [&] { return frame_is(window, fw, fh); })) << fw << "x" << fh;
+}
+
 TEST_F(WindowTest, ModeListFromTheDisplay) {
   velk_sdl_install_mode_source();
   velk_display_modes_reset_for_tests();
