@@ -26,3 +26,12 @@ void shape_free(CollisionShape* shape);
 CollisionShape* shape_parse(const char* text, const char* name);
 // Forgets every cached shape (shutdown and tests).
 void shape_cache_clear();
+
+// The seven fixed shape files every bike uses, checked once at start-up against the digest of
+// our generated data (kv_fixed_shapes_digest, from the build's digest source). The multiplayer
+// client reports "Fixed file mismatch" while shape_files_ok is clear.
+struct Digest;
+extern bool shape_files_ok;
+extern const char* const kv_fixed_shapes_digest;
+void shape_files_check();
+Digest shape_files_digest();  // RIPEMD-160 over their bytes, in their fixed order

@@ -31,3 +31,4 @@ std::string gen_digest_hex(const void* data, size_t size);
 void gen_base_archive(GenContext* ctx);
 void gen_first_track(GenContext* ctx);
 void gen_images(GenContext* ctx);
+void gen_bike(GenContext* ctx);

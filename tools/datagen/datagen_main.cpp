@@ -16,6 +16,7 @@ const Generator generators[] = {
     {"base archive", gen_base_archive},
     {"first track", gen_first_track},
     {"images", gen_images},
+    {"bikes", gen_bike},
 };
 
 }  // namespace
