@@ -18,10 +18,10 @@ const float erode_defaults[erode_field_count] = {1.0f, 50.0f, 150.0f, 2.0f, 4.0f
 
 bool is_line_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// Every field but the texture, which is loaded only when the line names none of its own.
 void roost_defaults(RoostKind* r) {
   *r = RoostKind{};
   r->kind = roost_roost;
-  r->texture = track_texture_load("@roost.png");
   r->count = 10.0f;
   r->dig = 1.0f;
   r->slip_threshold = 4.0f;
@@ -90,8 +90,7 @@ void sort_points(Pending* p) {
 }
 
 // One token of a roost line: "name=value" with quotes already removed.
-void roost_token(RoostKind* r, const char* token, int method) {
-  (void)method;
+void roost_token(RoostKind* r, const char* token, bool* named_texture) {
   struct NumberKey {
     const char* prefix;
     float RoostKind::*field;
@@ -109,6 +108,7 @@ void roost_token(RoostKind* r, const char* token, int method) {
   static const char* const fade_keys[] = {"fade_r=", "fade_g=", "fade_b=", "fade_a="};
 
   if (strncmp(token, "texture=", 8) == 0) {
+    *named_texture = true;
     r->texture = track_texture_load(token + 8);
     return;
   }
@@ -170,8 +170,9 @@ void roost_token(RoostKind* r, const char* token, int method) {
   console_printf("tileinfo warning: unknown roost parameter '%.40s'\n", token);
 }
 
-void parse_roost(RoostKind* r, const char* value, int method) {
+void parse_roost(RoostKind* r, const char* value) {
   roost_defaults(r);
+  bool named_texture = false;
   const char* separators = " \f\n\r\t\b";
   char token[1100];
   const char* p = value;
@@ -193,8 +194,9 @@ void parse_roost(RoostKind* r, const char* value, int method) {
       }
     }
     token[len] = 0;
-    roost_token(r, token, method);
+    roost_token(r, token, &named_texture);
   }
+  if (!named_texture) r->texture = track_texture_load("@roost.png");
 }
 
 // Reads one "%f" value of an erode line; false when it is not a finite number.
@@ -297,7 +299,7 @@ bool tile_types_read_tileinfo(Terrain* t, Stream* s) {
       if (p.roost_count >= roost_kinds_per_tile) {
         console_print("tileinfo warning: too many roost types\n");
       } else {
-        parse_roost(&p.type.roost[p.roost_count], value, method);
+        parse_roost(&p.type.roost[p.roost_count], value);
         p.roost_count++;
       }
     } else {
@@ -350,6 +352,7 @@ void tile_types_read_texturelist(Terrain* t, Stream* s) {
     type.friction[0] = {f, 1.0f};
     type.roll_resist[0] = {a, b, 1.0f};
     roost_defaults(&type.roost[0]);
+    type.roost[0].texture = track_texture_load("@roost.png");
     load_tile_texture(&type, texture, method);
     type.name = transition_name(texture);
     t->tile_types[t->tile_type_count++] = type;
