@@ -21,7 +21,8 @@ bool log_configured = false;
 bool log_closed = false;
 bool log_flush = true;
 
-std::once_flag options_once;
+std::mutex options_mutex;
+bool options_read = false;
 std::string option_text;
 
 std::mutex error_mutex;
@@ -132,16 +133,22 @@ void velk_log_reset_for_tests() {
   log_configured = false;
   log_closed = false;
   log_flush = true;
+  std::lock_guard<std::mutex> lock2(options_mutex);
+  options_read = false;
 }
 
 namespace {
 
 // Finds "[name:" (name cut to 60 characters) and returns the text after the colon, or null.
 const char* find_option(const char* name) {
-  std::call_once(options_once, [] {
-    const char* env = getenv("VELK_OPTIONS");
-    option_text = env ? env : "";
-  });
+  {
+    std::lock_guard<std::mutex> lock(options_mutex);
+    if (!options_read) {
+      const char* env = getenv("VELK_OPTIONS");
+      option_text = env ? env : "";
+      options_read = true;
+    }
+  }
   std::string key = "[";
   key.append(name, strnlen(name, 60));
   key += ":";

@@ -48,6 +48,49 @@ std::string read_file(const std::string& path) {
 bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
 
 namespace {
+// Length of the time stamp at the start of the line, or 0.
+size_t stamp_length(const std::string& line) {
+  size_t i = 0;
+  if (i >= line.size() || line[i++] != '[') return 0;
+  size_t digits = 0;
+  while (i < line.size() && isdigit(static_cast<unsigned char>(line[i]))) ++i, ++digits;
+  if (!digits) return 0;
+  const char* tail = ":dd:dd.dd] ";
+  for (const char* t = tail; *t; ++t, ++i) {
+    if (i >= line.size()) return 0;
+    if (*t == 'd' ? !isdigit(static_cast<unsigned char>(line[i])) : line[i] != *t) return 0;
+  }
+  return i;
+}
+}  // namespace
+
+bool lines_have_time_stamps(const std::string& text) {
+  if (text.empty()) return false;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (!stamp_length(text.substr(start, end - start))) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+std::string strip_time_stamps(const std::string& text) {
+  std::string out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    out += line.substr(stamp_length(line));
+    if (end < text.size()) out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
+
+namespace {
 struct SavedEnv {
   std::string name;
   bool had;

@@ -16,6 +16,10 @@ struct TempDir {
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
+// True when every line of the text starts with a log time stamp "[h:mm:ss.hh] ".
+bool lines_have_time_stamps(const std::string& text);
+// The text with every log time stamp removed.
+std::string strip_time_stamps(const std::string& text);
 
 // Points the data roots at home/ and install/ for a test (sets XDG_DATA_HOME and KV_HOME and
 // forgets the roots and the file index); restores the old environment at the end.
