@@ -30,5 +30,6 @@ std::string gen_digest_hex(const void* data, size_t size);
 // One generator per kind of data; each appends what it makes. Listed in datagen_main.cpp.
 void gen_base_archive(GenContext* ctx);
 void gen_first_track(GenContext* ctx);
+void gen_test_tracks(GenContext* ctx);
 void gen_images(GenContext* ctx);
 void gen_bike(GenContext* ctx);

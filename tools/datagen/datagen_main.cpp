@@ -15,6 +15,7 @@ struct Generator {
 const Generator generators[] = {
     {"base archive", gen_base_archive},
     {"first track", gen_first_track},
+    {"test tracks", gen_test_tracks},
     {"images", gen_images},
     {"bikes", gen_bike},
 };
