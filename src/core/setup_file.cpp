@@ -259,10 +259,10 @@ int setup_read_line(BikeSetup* setup, const char* key, const char* value) {
   if (def->offset == offsetof(BikeSetup, bike)) {
     for (const auto& a : bike_aliases)
       if (std::strcmp(value, a[0]) == 0) value = a[1];
-    setting_apply_value(setup, def, value);
-    if (setup->bike < 0 || setup->bike >= bike_menu_count) setup->bike = 0;
-    texture_list_build(&texture_lists[texture_list_bike], bike_menu_table[setup->bike].graphics_prefix);
-    setup->bike_texture = 0;
+    int bike = setup->bike;
+    for (int i = 0; i < bike_menu_count; i++)
+      if (std::strcmp(bike_menu_table[i].name, value) == 0) bike = i;
+    setup_select_bike(setup, bike);
     return 1;
   }
   if (def->kind == setting_number) {
@@ -275,6 +275,13 @@ int setup_read_line(BikeSetup* setup, const char* key, const char* value) {
   bool applied = setting_apply_value(setup, def, value);
   if (applied && def->offset == offsetof(BikeSetup, stability)) setup_stability_preset(setup, setup->stability);
   return 1;
+}
+
+void setup_select_bike(BikeSetup* setup, int bike) {
+  if (bike >= 0 && bike < bike_menu_count) setup->bike = bike;
+  if (setup->bike < 0 || setup->bike >= bike_menu_count) setup->bike = 0;
+  texture_list_build(&texture_lists[texture_list_bike], bike_menu_table[setup->bike].graphics_prefix);
+  setup->bike_texture = 0;
 }
 
 bool setup_write(const BikeSetup* setup, Stream* stream) {

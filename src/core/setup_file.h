@@ -16,6 +16,9 @@ void setup_stability_preset(BikeSetup* setup, double stability);
 // names, rebuilds the bike texture list and resets "bike_texture"; "stability" applies its
 // preset so that advanced keys after it override the preset.
 int setup_read_line(BikeSetup* setup, const char* key, const char* value);
+// Selects a bike model (index into the bike menu list; others keep the current one), rebuilds
+// its texture list and resets the bike graphics to "default", as the menus need after a change.
+void setup_select_bike(BikeSetup* setup, int bike);
 // Writes every setup key; false when a write failed.
 bool setup_write(const BikeSetup* setup, Stream* stream);
 // Setup files on their own (the console's "readsetup" / "writesetup").
