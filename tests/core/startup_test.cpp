@@ -56,7 +56,7 @@ TEST_F(StartupTest, OpenHomeCreatesTheFolderAndExits) {
 }
 
 TEST_F(StartupTest, HeadlessRunLeavesATimeStampedLog) {
-  ProcessResult r = run({"--headless", "--track", "firstlight", "--quit-after-ticks", "1280"});
+  ProcessResult r = run({"--headless", "--track", "ridgeback", "--quit-after-ticks", "1280"});
   EXPECT_EQ(r.status, 0) << r.err;
   std::string log = read_file(home.path + ".local/share/Kelvane/lastlog.txt");
   EXPECT_TRUE(lines_have_time_stamps(log)) << log;
