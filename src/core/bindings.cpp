@@ -222,6 +222,23 @@ void bindings_tick(Session* s, VelkInput* input) {
   bindings_sum_channels(s);
 }
 
+void input_tick(Session* s, VelkInput* input, uint64_t due_ms, bool last, InputEventFn handler,
+                void* context) {
+  for (float& c : s->channels) c = 0;
+  if (input) {
+    VelkEvent e;
+    while (velk_next_event_stamped(input, &e, last ? UINT64_MAX : due_ms)) {
+      bindings_key_event(s, e.code, e.pressed);
+      if (fixed_keys.cursor_left && e.code == fixed_keys.cursor_left) s->cursor_left_held = e.pressed != 0;
+      bool captured = binding_capture_event(input, e.code, e.pressed);
+      if (handler) handler(context, e.code, e.pressed, captured);
+    }
+    bindings_tick(s, input);
+  } else {
+    bindings_sum_channels(s);
+  }
+}
+
 void binding_capture_start(KeyBinding* binding, VelkInput* input) {
   binding_capture_cancel();
   const char* const* names = velk_axis_names(input);

@@ -1,6 +1,7 @@
 // Key bindings: parsing and writing, resolution to codes and axes, capture of a new binding,
 // and the per-tick summing of the built-in bindings into the control channels.
 #pragma once
+#include <cstdint>
 #include "core/binding.h"
 
 struct Session;
@@ -49,6 +50,15 @@ void bindings_key_event(Session* session, int code, int pressed);
 void bindings_tick(Session* session, VelkInput* input);
 void bindings_update_axes(Session* session);
 void bindings_sum_channels(Session* session);
+
+// Tick steps 2 to 6 in one call: clears the channels; takes every event stamped at or before
+// due_ms (every waiting one when last is set); for each, sets the matching bindings, records
+// "cursor-left", offers it to a capture and then calls handler (the menus, pause, views...)
+// with whether the capture took it; finally the capture watch, the axis values and the sums.
+// A null input (a headless run) only clears and sums.
+using InputEventFn = void (*)(void* context, int code, int pressed, bool captured);
+void input_tick(Session* session, VelkInput* input, uint64_t due_ms, bool last, InputEventFn handler,
+                void* context);
 
 // Capture of a new binding (the controls menu starts it). Every offered axis is opened and
 // watched, except those already deflected past half their travel.

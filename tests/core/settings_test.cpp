@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "core/bindings.h"
 #include "core/console.h"
@@ -366,6 +367,34 @@ TEST_F(CaptureFixture, CaptureBindsTheLargestDeflectionAndSkipsOffCentreAxes) {
   settings_write_file(&s, &session, "@config");
   EXPECT_NE(read_file(config_path()).find("throttle_key=(-0.062500,-0.937500)Joystick1 axis 2\n"),
             std::string::npos);
+}
+
+TEST_F(CaptureFixture, InputTickTakesTheDueEventsAndPassesThemOn) {
+  int x = velk_bind_key(&input, "x");
+  velk_input_push(&input, x, 1, 100);
+  velk_input_push(&input, velk_code_mouse_left, 1, 100);
+  velk_input_push(&input, x, 0, 500);
+  struct Seen {
+    std::vector<std::pair<int, bool>> events;
+  } seen;
+  auto handler = [](void* c, int code, int, bool captured) {
+    static_cast<Seen*>(c)->events.push_back({code, captured});
+  };
+  input_tick(&session, &input, 200, false, handler, &seen);
+  EXPECT_EQ(session.channels[channel_throttle], 1);
+  EXPECT_TRUE(session.cursor_left_held);
+  EXPECT_EQ(seen.events.size(), 2u);
+  // A capture takes the key, and the handler hears that it did.
+  binding_capture_start(bindings_find(&session, "pause_key"), &input);
+  velk_input_push(&input, velk_bind_key(&input, "p"), 1, 600);
+  input_tick(&session, &input, 0, true, handler, &seen);  // the frame's last tick takes all
+  ASSERT_EQ(seen.events.size(), 4u);
+  EXPECT_FALSE(seen.events[2].second);  // the release of x
+  EXPECT_TRUE(seen.events[3].second);
+  EXPECT_EQ(session.channels[channel_throttle], 0);
+  EXPECT_STREQ(bindings_find(&session, "pause_key")->key_name, "P");
+  input_tick(&session, nullptr, 0, true, nullptr, nullptr);  // headless: sums only
+  EXPECT_EQ(session.channels[channel_throttle], 0);
 }
 
 }  // namespace
