@@ -134,4 +134,27 @@ TEST_F(ModelGlTest, SkinnedDrawMovesTheMeshOnTheProcessor) {
   EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
+TEST_F(ModelGlTest, SelfLitMeshesRestoreTheLightingKeys) {
+  put("l.vm", "VM1\n-2 1 0.5 0.25 0.125 3 1\n" + std::string(big_triangle) + "200 0 1 1 1 3 1\n" + big_triangle);
+  Model* m = model_load("@l.vm");
+  ASSERT_NE(m, nullptr);
+  model_gl_install();
+  const float global_ambient[3] = {0.3f, 0.4f, 0.5f}, ambient[3] = {0.1f, 0.2f, 0.3f};
+  model_gl_set_light_keys(global_ambient, ambient);
+  model_draw(m, camera, origin, identity);
+  GLfloat v[4];
+  glGetFloatv(GL_LIGHT_MODEL_AMBIENT, v);
+  EXPECT_FLOAT_EQ(v[0], 0.3f);
+  EXPECT_FLOAT_EQ(v[2], 0.5f);
+  EXPECT_FLOAT_EQ(v[3], 1.0f);
+  glGetLightfv(GL_LIGHT0, GL_AMBIENT, v);
+  EXPECT_FLOAT_EQ(v[1], 0.2f);
+  glGetMaterialfv(GL_FRONT, GL_DIFFUSE, v);
+  EXPECT_FLOAT_EQ(v[0], 1.0f);
+  // The second mesh asked for an exponent GL refuses; it was held at GL's largest.
+  glGetMaterialfv(GL_FRONT, GL_SHININESS, v);
+  EXPECT_FLOAT_EQ(v[0], 128.0f);
+  EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
 }  // namespace

@@ -136,4 +136,29 @@ TEST_F(TextureGlTest, AnimationFramesReplaceTheLevels) {
   EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
+TEST_F(TextureGlTest, CompressedLevelsCountTheSizeTheDriverReports) {
+  texture_gl_install();
+  texture_compress_setting = texture_compress_always;
+  put_png("c.png", 64, 64, PNG_COLOR_TYPE_RGB, gradient(64, 64, 3));
+  const TextureId id = texture_load("@c.png");
+  texture_compress_setting = texture_compress_no;
+  ASSERT_NE(id, 0u);
+  glBindTexture(GL_TEXTURE_2D, id);
+  GLint compressed = 0;
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_COMPRESSED, &compressed);
+  if (!compressed || gl_caps.version_major < 2) {
+    glBindTexture(GL_TEXTURE_2D, 0);
+    GTEST_SKIP() << "the driver stores no compressed textures";
+  }
+  int64_t reported = 0;
+  for (int k = 0, s = 64; s >= 1; k++, s /= 2) {
+    GLint size = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, k, GL_TEXTURE_COMPRESSED_IMAGE_SIZE, &size);
+    reported += size;
+  }
+  glBindTexture(GL_TEXTURE_2D, 0);
+  EXPECT_EQ(texture_memory, reported);
+  EXPECT_LT(texture_memory, int64_t(mip_chain_bytes(64, 64, 3)));
+}
+
 }  // namespace
