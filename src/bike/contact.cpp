@@ -9,6 +9,7 @@
 #include "bike/bike.h"
 #include "bike/bike_internal.h"
 #include "bike/shape.h"
+#include "core/memory.h"
 #include "track/terrain.h"
 #include "track/track_objects.h"
 
@@ -106,6 +107,9 @@ CollisionShape* shape_of_part(Rider* r, int bit) {
 }
 
 void shape_world_centres(CollisionShape* s, Vec3 pos, const float rot[9]) {
+  // A freshly parsed shape has no room for its world centres yet.
+  if (!s->world_centres)
+    s->world_centres = static_cast<double*>(xcalloc(static_cast<size_t>(s->sphere_count) * 3, sizeof(double)));
   for (int i = 0; i < s->sphere_count; ++i) {
     const float* c = s->spheres[i].centre;
     double* w = &s->world_centres[3 * i];
@@ -302,6 +306,20 @@ void tyre_contact_terms(float depth, float tyre_radius, float* k, float* c) {
   const float f3 = f * f * f;
   *k = 1000 + 24000 * f3;
   *c = 200 + 2300 * f3;
+}
+
+bool tyre_friction_direction(const float normal[3], const float velocity[3], const float axle[3],
+                             float out[3]) {
+  const Vec3 n = vec(normal);
+  Vec3 u = cross(n, vec(velocity));
+  // Too slow to tell a sliding direction: take the rolling direction from the axle.
+  if (length2(u) < 1.0f / 1024) u = cross(n, vec(axle));
+  if (!(length2(u) > 0)) {
+    out[0] = out[1] = out[2] = 0;
+    return false;
+  }
+  store(out, normalise(u));
+  return true;
 }
 
 ContactPoint sphere_triangle_depth(const float centre[3], float radius, const Triangle& tri) {
@@ -513,10 +531,12 @@ bool wheel_ground_contact(const Terrain* t, WheelContact* w, float friction_mult
   float k, cd;
   tyre_contact_terms(w->depth, w->tyre_radius, &k, &cd);
   const float f = std::min(1.0f, w->depth / w->tyre_radius);
-  Vec3 u = cross(n, pv);
-  if (length2(u) < 1.0f / 1024) u = cross(n, normalise(axle));
-  const bool fdir = length2(u) > 0;
-  dJointID j = ground_joint(b, nullptr, p, n, w->depth, mu, k, cd, fdir, fdir ? normalise(u) : u);
+  const float nn[3] = {n.x, n.y, n.z}, vv[3] = {pv.x, pv.y, pv.z};
+  const Vec3 an = normalise(axle);
+  const float aa[3] = {an.x, an.y, an.z};
+  float dir1[3];
+  const bool fdir = tyre_friction_direction(nn, vv, aa, dir1);
+  dJointID j = ground_joint(b, nullptr, p, n, w->depth, mu, k, cd, fdir, vec(dir1));
   w->feedback = JointFeedback{};
   dJointSetFeedback(j, reinterpret_cast<dJointFeedback*>(&w->feedback));
 

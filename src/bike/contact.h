@@ -24,6 +24,11 @@ ContactPoint sphere_triangle_depth(const float centre[3], float radius, const Tr
 // Spring and damper of a tyre sunk by depth (lbf/ft, lbf s/ft).
 void tyre_contact_terms(float depth, float tyre_radius, float* k, float* c);
 
+// First friction direction of a tyre contact: normal x velocity, or normal x axle when that is
+// too short; false (none) when both vanish.
+bool tyre_friction_direction(const float normal[3], const float velocity[3], const float axle[3],
+                             float out[3]);
+
 // The two triangles of height-field cell (i, j), in the order the contact visits them.
 void terrain_cell_triangles(const Terrain* terrain, int i, int j, Triangle out[2]);
 
