@@ -276,7 +276,8 @@ void flaggers_read(const char* path) {
   StartFlagger start{};
   memcpy(start.p1, v, sizeof start.p1);
   memcpy(start.p2, v + 3, sizeof start.p2);
-  start.walk_seconds = v[8];
+  // The walk position divides by its duration; a walk that takes no time keeps the default.
+  start.walk_seconds = v[8] > 0.0f ? v[8] : 1.0f;
   for (int k = 0; k < 5; ++k) {
     if (stream_scanf(s, " %1023s ", name) != 1) {
       stream_close(s);

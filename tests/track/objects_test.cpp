@@ -178,6 +178,12 @@ TEST_F(Objects, FlaggersReadInParts) {
   EXPECT_EQ(f.marshals.items[0].gates[0], -1);
   EXPECT_EQ(f.marshals.items[0].gates[3], 2);
   EXPECT_EQ(track_objects.billboards.count, 3);
+  track_objects_init();
+  write_file(roots.install + "t/flaggers", "[1 0 1] [5 0 1] 6 0.5 0\n@s0.png @s1.png @s2.png @s3.png @s4.png\n");
+  flaggers_read("@t/flaggers");
+  EXPECT_TRUE(track_objects.flaggers.has_start);
+  EXPECT_FLOAT_EQ(track_objects.flaggers.start.walk_seconds, 1.0f);  // no walk of zero seconds
+  EXPECT_FALSE(track_objects.flaggers.has_lap);
   timing.gate_count = 0;
 }
 

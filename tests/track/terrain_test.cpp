@@ -1,6 +1,8 @@
 // Terrain queries on the checkerboard split, loading the height field and saving it again.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <limits>
 
@@ -246,6 +248,25 @@ TEST_F(TerrainFiles, SaveAndReloadKeepHeightsWithinOneStepOfTheRange) {
   write_file(roots.home + "t/tileinfo", "addtile\n");
   ASSERT_TRUE(terrain_load(&t, "@t", 1));
   for (size_t k = 0; k < before.size(); k += 31) ASSERT_NEAR(t.heights[k], before[k], range / 65535.0f * 1.01f) << k;
+}
+
+TEST_F(TerrainFiles, AFailedSaveIsReportedAndLeavesNoTemporaryFiles) {
+  write_file(dir + "terrain.hf", hf_inline(7, 2.0f, 0.0f, 1.0f, 0));
+  write_track_basics(dir, 7);
+  ASSERT_TRUE(terrain_load(&t, "@t", 1));
+  // A plain file where the track folder should be: nothing can be created inside it.
+  write_file(roots.home + "t", "not a folder");
+  EXPECT_FALSE(terrain_save(&t, "@t"));
+  EXPECT_TRUE(console_has("Can't open 'terrain.hf'"));
+  remove((roots.home + "t").c_str());
+  // A folder in the way of the tile map: everything before it is written, then the save stops.
+  ASSERT_EQ(mkdir((roots.home + "t").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((roots.home + "t/tilemap").c_str(), 0755), 0);
+  console_clear();
+  EXPECT_FALSE(terrain_save(&t, "@t"));
+  EXPECT_TRUE(console_has("Can't open 'tilemap'"));
+  EXPECT_TRUE(file_exists(roots.home + "t/shadingx2.ppm"));
+  EXPECT_FALSE(file_exists(roots.home + "t/tilemap.tmp"));
 }
 
 TEST_F(TerrainFiles, SavingAFlatTerrainWritesZeros) {
