@@ -274,14 +274,16 @@ float berm_strength(float curve) {
 float track_surface(const Path& p, int i, float l) {
   float w = p.width[i];
   float h = p.base[i];
-  float edge = 1.0f - gen_smoothstep((std::fabs(l) - w + 2.0f) / 6.0f);
+  float edge = 1.0f - gen_smoothstep((std::fabs(l) - w + 1.0f) / 10.0f);
   h += p.bump[i] * edge;
   // Outside of a turn: left of a right turn, right of a left turn.
   float outside = p.curve[i] > 0 ? -l : l;
   float b = berm_strength(p.curve[i]) * (1.0f - p.camber[i]);
   h += b * 4.5f * gen_smoothstep((outside - 1.0f) / (w + 4.0f)) * (1.0f - gen_smoothstep((outside - w - 10.0f) / 10.0f));
-  // Off camber: the ground falls away towards the outside of the turn.
-  h -= p.camber[i] * 0.16f * std::clamp(outside, -w - 6.0f, w + 6.0f);
+  // Off camber: the ground falls away towards the outside of the turn. The turn's sense fades
+  // out as the line straightens, so neighbouring samples never disagree about the outside.
+  float sense = std::clamp(p.curve[i] * 300.0f, -1.0f, 1.0f);
+  h += p.camber[i] * 0.16f * sense * std::clamp(l, -w - 6.0f, w + 6.0f);
   return h;
 }
 
@@ -601,8 +603,9 @@ void gen_first_track(GenContext* ctx) {
       int c = 2 * tc + 1, r = 2 * tr + 1;
       const Nearest& n = near[static_cast<size_t>(r) * dim + c];
       float x = c * spacing, z = r * spacing;
-      float rough = gen_value_noise(x, z, 70.0f, 21);
-      uint8_t s = rough > 0.68f ? surf_rough : surf_grass;
+      // Rough ground in patches away from the course, with ragged edges.
+      float rough = 0.75f * gen_value_noise(x, z, 120.0f, 21) + 0.25f * gen_value_noise(x, z, 24.0f, 22);
+      uint8_t s = rough > 0.66f ? surf_rough : surf_grass;
       if (n.i >= 0) {
         float d = std::fabs(n.l);
         float w = path.width[n.i];
