@@ -25,9 +25,7 @@ TextureId track_map_texture = 0;
 namespace {
 
 // Feeds a whole file to the digest in 1024-byte blocks; a file that won't open adds nothing.
-void digest_file(DigestContext* ctx, const char* folder, const char* name) {
-  char path[1100];
-  snprintf(path, sizeof path, "%s/%s", folder, name);
+void digest_path(DigestContext* ctx, const char* path) {
   Stream* s = stream_open(path, "rb");
   if (!s) return;
   uint8_t block[1024];
@@ -39,16 +37,10 @@ void digest_file(DigestContext* ctx, const char* folder, const char* name) {
   stream_close(s);
 }
 
-void digest_path(DigestContext* ctx, const char* path) {
-  Stream* s = stream_open(path, "rb");
-  if (!s) return;
-  uint8_t block[1024];
-  for (;;) {
-    size_t got = stream_read(s, block, sizeof block);
-    if (got == 0) break;
-    digest_update(ctx, block, got);
-  }
-  stream_close(s);
+void digest_file(DigestContext* ctx, const char* folder, const char* name) {
+  char path[1100];
+  snprintf(path, sizeof path, "%s/%s", folder, name);
+  digest_path(ctx, path);
 }
 
 void debug_texture_memory(const char* when) {
@@ -93,7 +85,14 @@ void track_read_display_name(const char* name, char* out, int size) {
   if (len > 0) snprintf(out, static_cast<size_t>(size), "%s", line);
 }
 
+void track_settings_from_options(const Options* o) {
+  if (o->detail >= 0.0) track_settings.detail_threshold = static_cast<float>(o->detail);
+  track_settings.editor = o->editor;
+}
+
 bool track_load(const char* name) {
+  // One track at a time: whatever was loaded before goes first.
+  if (track_name || track_terrain.heights) track_free();
   if (!name || !*name || strlen(name) > 900) {
     track_name = track_display_name = nullptr;
     return false;

@@ -194,6 +194,12 @@ TEST_F(GameData, TestTracksLoad) {
     track_free();
     EXPECT_EQ(track_name, nullptr);
   }
+  // Loading over a loaded track replaces it.
+  ASSERT_TRUE(track_load("testramp"));
+  ASSERT_TRUE(track_load("testflat"));
+  EXPECT_STREQ(track_name, "testflat");
+  EXPECT_EQ(track_objects.statues.count, 4);
+  EXPECT_NEAR(terrain_height(&track_terrain, 256, 200), 0.0f, 0.01f);
 }
 
 TEST_F(GameData, AFailedLoadLeavesNothingBehind) {
