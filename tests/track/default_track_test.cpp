@@ -8,6 +8,7 @@
 
 #include "bike/shape.h"
 #include "core/digest.h"
+#include "core/options.h"
 #include "resources/data.h"
 #include "track/timing_gates.h"
 #include "track/track.h"
@@ -127,6 +128,21 @@ TEST_F(GameData, DefaultTrackKeepsThePromisesOfTheGenerator) {
       ASSERT_NEAR(t.shading[3 * i + ch], v, 1.0f) << c << " " << r;
     }
   }
+}
+
+TEST_F(GameData, EveryFileTheDefaultTrackNamesExists) {
+  // With debugging on, the texture and model caches report every name they cannot open.
+  int saved = options.debug_level;
+  options.debug_level = 2;
+  bool loaded = track_load("ridgeback");
+  options.debug_level = saved;
+  ASSERT_TRUE(loaded);
+  EXPECT_TRUE(console_clean());
+  int with_models = 0;
+  for (int k = 0; k < track_objects.statues.count; ++k) with_models += track_objects.statues.items[k].model != nullptr;
+  EXPECT_EQ(with_models, track_objects.statues.count);
+  EXPECT_NE(track_map_texture, 0u);
+  for (int k = 0; k < track_terrain.tile_type_count; ++k) EXPECT_NE(track_terrain.tile_types[k].image, nullptr) << k;
 }
 
 TEST_F(GameData, DigestCoversTheDigestedFilesInOrder) {
