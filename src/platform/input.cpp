@@ -219,6 +219,8 @@ void velk_input_shutdown(VelkInput* in) {
       velk_log("Killing %s\n", d->name);
       if (d->adjust_grew) velk_log("Timestamp adjustment was %d\n", static_cast<int>(d->time_adjust_ms));
     }
+    // Handles still open (a binding's axis) outlive the device; they read 0 from now on.
+    for (VelkAxis* a = d->handles; a; a = a->next) a->device = nullptr;
     device_release(d);
     if (d->ops && d->ops->destroy) d->ops->destroy(d);
     free(d);
@@ -340,13 +342,14 @@ VelkAxis* velk_open_axis(VelkInput* in, const char* name) {
     if (!d->acquired) return nullptr;
   }
   VelkAxis* axis = static_cast<VelkAxis*>(xmalloc(sizeof(VelkAxis)));
-  *axis = VelkAxis{d, static_cast<int>(n), true};
+  *axis = VelkAxis{d, static_cast<int>(n), d->handles};
+  d->handles = axis;
   d->open_axes++;
   return axis;
 }
 
 int velk_read_axis(VelkAxis* axis) {
-  if (!axis) return 0;
+  if (!axis || !axis->device) return 0;
   VelkDevice* d = axis->device;
   if (d->relative) {
     int moved = d->axis_values[axis->index];
@@ -359,8 +362,14 @@ int velk_read_axis(VelkAxis* axis) {
 
 void velk_close_axis(VelkAxis* axis) {
   if (!axis) return;
-  VelkDevice* d = axis->device;
-  if (--d->open_axes == 0 && !d->polling) device_release(d);
+  if (VelkDevice* d = axis->device) {
+    for (VelkAxis** p = &d->handles; *p; p = &(*p)->next)
+      if (*p == axis) {
+        *p = axis->next;
+        break;
+      }
+    if (--d->open_axes == 0 && !d->polling) device_release(d);
+  }
   free(axis);
 }
 

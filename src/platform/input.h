@@ -26,6 +26,7 @@ struct VelkEvent {
 
 struct VelkInput;
 struct VelkDevice;
+struct VelkAxis;
 
 // What a device kind does; any entry may be null.
 struct VelkDeviceOps {
@@ -63,12 +64,15 @@ struct VelkDevice {
   bool adjust_grew;
   const VelkDeviceOps* ops;
   void* user;          // the backend's handle
+  VelkAxis* handles;   // open axis handles
 };
 
+// An open axis. It stays valid until velk_close_axis, even past the shutdown of its input
+// (it then reads 0).
 struct VelkAxis {
-  VelkDevice* device;
+  VelkDevice* device;  // null once the device is gone
   int index;
-  bool open;
+  VelkAxis* next;      // the device's other open handles
 };
 
 struct VelkInput {

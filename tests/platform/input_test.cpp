@@ -279,4 +279,21 @@ TEST_F(InputFixture, EmptyQueuePollsBoundDevices) {
   EXPECT_EQ(pressed, 1);
 }
 
+TEST(InputShutdown, OpenAxesOutliveTheirDevice) {
+  velk_input_reset_for_tests();
+  VelkInput input;
+  velk_input_init(&input);
+  VelkDevice* d = velk_input_add_device(&input, "Pad", "", 2, 0, false, nullptr, nullptr);
+  d->axis_values[0] = 500;
+  VelkAxis* a = velk_open_axis(&input, "Pad.axis[0]");
+  VelkAxis* b = velk_open_axis(&input, "Pad.axis[1]");
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(velk_read_axis(a), 500);
+  velk_close_axis(b);
+  velk_input_shutdown(&input);
+  EXPECT_EQ(velk_read_axis(a), 0);
+  velk_close_axis(a);
+  velk_input_reset_for_tests();
+}
+
 }  // namespace
