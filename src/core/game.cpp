@@ -16,6 +16,7 @@
 #include "resources/data.h"
 
 Frontend frontend;
+bool cpu_has_mmx = false;
 
 namespace {
 
@@ -81,6 +82,15 @@ void shutdown_all(bool had_track) {
   velk_log(nullptr);
 }
 
+// "--headless" decides whether a window layer exists at all, before the options are parsed.
+bool argv_has_headless(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--") == 0) return false;
+    if (strcmp(argv[i], "--headless") == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int game_run_ticks(double now_wall) {
@@ -109,12 +119,21 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
   // 2. Console; standard output carries binary video frames, so no text translation on it.
   console_clear();
 
+  // The window layer comes first so that even "Can't find game data" shows in a box and the
+  // display modes are known before the settings are read. A headless run has none at all.
+  bool headless = argv_has_headless(argc, argv) || !install_frontend || !install_frontend(&frontend);
+  if (headless) frontend = Frontend{};
+
   // 3. The game data and the log.
   if (!data_check()) {
     velk_message_box("Problem starting Kelvane", "Can't find game data\n");
     velk_log(nullptr);
     return 1;
   }
+
+  // 5. The processor: the software ground composition wants MMX.
+  cpu_has_mmx = __builtin_cpu_supports("mmx");
+  if (!cpu_has_mmx) velk_log("This CPU does not have MMX!\n");
 
   // 4.-10. Shape files, presets, texture lists, lighting defaults, settings: with their modules.
 
@@ -124,6 +143,10 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
     fputs(err, stderr);
     velk_log(nullptr);
     return 1;
+  }
+  if (options.nommx && cpu_has_mmx) {
+    velk_log("Ignoring MMX\n");
+    cpu_has_mmx = false;
   }
   if (options.open_home) {
     open_home_folder();
@@ -146,8 +169,6 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
   // 14. The track menu's selection.
   track_list_select(&track_list, options.track ? options.track : "rabbithill");
 
-  bool headless = options.headless || !install_frontend || !install_frontend(&frontend);
-  if (options.headless) frontend = Frontend{};
   int exit_status = 0;
 
   // 15. The window and the GL context.

@@ -3,6 +3,8 @@
 
 struct Frontend;
 
+extern bool cpu_has_mmx;  // cleared by "--nommx"
+
 // install_frontend fills the window/GL/sound entries when the game runs with a display; null
 // (or --headless) runs without any. Returns the process exit status.
 int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f));

@@ -1,6 +1,8 @@
 // The main loop's window and GL entries on SDL2, with SDL's clock and message box.
 #include <SDL.h>
 
+#include <initializer_list>
+
 #include "core/frontend.h"
 #include "core/options.h"
 #include "core/session.h"
@@ -10,6 +12,9 @@
 #include "platform/window_sdl.h"
 #include "render/gl_caps.h"
 #include "render/shaders.h"
+#include "resources/model_gl.h"
+#include "resources/texture.h"
+#include "resources/texture_gl.h"
 
 VelkWindow* game_window = nullptr;
 
@@ -56,7 +61,14 @@ bool fe_end_frame() {
 }
 
 bool fe_init_gl() {
-  return gl_startup(settings.use_shader == 1, options.fugly);
+  if (!gl_startup(settings.use_shader == 1, options.fugly)) return false;
+  // Textures and models loaded before the context existed get their GL names now, under the
+  // ids they already have.
+  texture_gl_install();
+  model_gl_install();
+  // The HUD's images; the fonts come with text rendering.
+  for (const char* name : {"!@tach.png", "!@shifter.png", "!@pitboard.png", "!@title.png"}) texture_load(name);
+  return true;
 }
 
 void fe_pump_events() {
