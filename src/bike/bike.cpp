@@ -515,6 +515,8 @@ void bike_force_balance(Rider* r) {
 }
 
 void bike_tick(Rider* r, int race_tick, int gate_drop_tick) {
+  r->race_tick = race_tick;
+  r->gate_drop_tick = gate_drop_tick;
   dBodyID frame = r->body[body_frame];
   const Vec3 frame_vel = body_vel(frame);
   if (r->crash_state == 0 && race_tick * tick_length > gate_drop_tick * tick_length + 2 &&
@@ -558,6 +560,8 @@ bool bike_check_finite(Rider* r) {
     ok = finite3(dBodyGetPosition(b)) && finite3(dBodyGetLinearVel(b)) &&
          finite3(dBodyGetAngularVel(b)) && finite3(q) && std::isfinite(q[3]);
   }
+  // The engine is part of the state: a non-finite engine speed is the same fault.
+  ok = ok && std::isfinite(r->engine_speed) && std::isfinite(r->drive_angle);
   if (ok) {
     const Vec3 f = body_pos(r->body[body_frame]);
     const Vec3 z = body_axis(r->body[body_frame], 2);

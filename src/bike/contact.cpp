@@ -592,6 +592,7 @@ bool wheel_ground_probe(const Terrain* t, const WheelContact* w, float point[3],
 }
 
 int bike_collide_world(const Terrain* t, Rider* r) {
+  r->terrain = t;  // the assists of the coming bike tick look at the same ground
   int touched = 0;
   const float mult =
       r->assists.arcade

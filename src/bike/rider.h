@@ -169,6 +169,13 @@ struct Rider {
   int last_collision_tick;
   int first_collision_tick;  // -1 = none
 
+  // Race clock of the running bike_tick and the ground under the bike (the contact step sets
+  // it): the assists read both.
+  int race_tick;
+  int gate_drop_tick;
+  const struct Terrain* terrain;
+  int down_elapsed;  // ticks since the last knock-down
+
   // Where the bike was last seen whole: a bike whose state turned non-finite goes back here.
   float safe_position[3];
   float safe_heading;  // rad about y
