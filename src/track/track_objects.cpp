@@ -120,8 +120,6 @@ TextureId companion_texture(const char* texture, const char* model, const char* 
   return 0;
 }
 
-void bin_push(Array<int>* bin, int index) { array_push(bin, index); }
-
 int decal_bin(float c, float extent) {
   float b = std::floor(c / extent * 8.0f);
   if (!(b >= 0.0f)) return 0;
@@ -229,7 +227,7 @@ void statue_bins_rebuild() {
     int x0 = statue_bin_index(s.x - r, e), x1 = statue_bin_index(s.x + r, e);
     int z0 = statue_bin_index(s.z - r, e), z1 = statue_bin_index(s.z + r, e);
     for (int bz = z0; bz <= z1; ++bz) {
-      for (int bx = x0; bx <= x1; ++bx) bin_push(&track_objects.statue_bins[bz * statue_bin_side + bx], k);
+      for (int bx = x0; bx <= x1; ++bx) array_push(&track_objects.statue_bins[bz * statue_bin_side + bx], k);
     }
   }
 }

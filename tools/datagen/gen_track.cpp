@@ -631,7 +631,6 @@ void gen_first_track(GenContext* ctx) {
   write_textures(ctx);
   write_models(ctx);
 
-  auto ground_at = [&](float x, float z) { return terrain_height(&t, x, z); };
   auto at_s = [&](float s) { return path.index(s); };
 
   // Start grid, gates and the two lap sequences.
@@ -769,5 +768,4 @@ void gen_first_track(GenContext* ctx) {
   std::vector<uint8_t> map_png = gen_png(map_size, map_size, 4, map);
   gen_write_file(ctx, folder + "map.png", map_png.data(), map_png.size());
   gen_write_text(ctx, folder + "desc", "Ridgeback MX\n");
-  (void)ground_at;
 }
