@@ -1,5 +1,6 @@
 // VELK input through SDL: pushed keyboard, text and mouse events, and virtual joysticks that
-// are enumerated, read, stamped and bound by capture into the control channels.
+// are enumerated, read, stamped and bound by capture into the control channels; then the
+// window's own path.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -13,7 +14,9 @@
 #include "platform/clock.h"
 #include "platform/input.h"
 #include "platform/input_sdl.h"
+#include "platform/log.h"
 #include "platform/window.h"
+#include "platform/window_modes.h"
 #include "platform/window_sdl.h"
 
 namespace {
@@ -21,20 +24,20 @@ namespace {
 struct SdlInputFixture : ::testing::Test {
   VelkInput input;
   std::vector<SDL_Joystick*> sticks;
-  std::string old_driver;
-  bool had_driver = false;
 
   // Virtual sticks must exist before the input enumerates them.
   virtual int virtual_sticks() const { return 0; }
+  // VELK_OPTIONS for the input's switches, or null.
+  virtual const char* switches() const { return nullptr; }
 
   void SetUp() override {
-    if (const char* d = std::getenv("SDL_VIDEODRIVER")) {
-      had_driver = true;
-      old_driver = d;
+    if (switches()) {
+      setenv("VELK_OPTIONS", switches(), 1);
+      velk_log_reset_for_tests();
     }
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK), 0) << SDL_GetError();
+    // Events and joysticks only: pushed events need no display, and leaving video alone keeps
+    // the window tests of this program on their own driver.
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS | SDL_INIT_JOYSTICK), 0) << SDL_GetError();
     for (int i = 0; i < virtual_sticks(); i++) {
       int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 3, 4, 0);
       ASSERT_GE(index, 0) << SDL_GetError();
@@ -58,10 +61,12 @@ struct SdlInputFixture : ::testing::Test {
     for (SDL_Joystick* j : sticks) SDL_JoystickClose(j);
     velk_input_sdl_close(&input);
     for (int i = virtual_sticks() - 1; i >= 0; i--) SDL_JoystickDetachVirtual(i);
-    SDL_Quit();
+    SDL_QuitSubSystem(SDL_INIT_EVENTS | SDL_INIT_JOYSTICK);
     velk_input_reset_for_tests();
-    if (had_driver) setenv("SDL_VIDEODRIVER", old_driver.c_str(), 1);
-    else unsetenv("SDL_VIDEODRIVER");
+    if (switches()) {
+      unsetenv("VELK_OPTIONS");
+      velk_log_reset_for_tests();
+    }
   }
 
   void push_key(SDL_Scancode scancode, bool down) {
@@ -263,6 +268,53 @@ TEST(WindowInput, TheWindowOpensPumpsAndClosesTheInput) {
   EXPECT_EQ(game_input, nullptr);
   velk_set_input_hooks(nullptr);
   velk_input_reset_for_tests();
+  velk_display_modes_reset_for_tests();  // the window cached the modes it saw
+}
+
+struct AllDevicesFixture : SdlInputFixture {
+  int virtual_sticks() const override { return 1; }
+  const char* switches() const override { return "[dinputsticksonly:off]"; }
+};
+
+TEST_F(AllDevicesFixture, TheMouseIsARelativeDevice) {
+  ASSERT_TRUE(velk_find_device(&input, "Mouse"));
+  ASSERT_TRUE(velk_find_device(&input, "Joystick1"));
+  VelkAxis* x = velk_open_axis(&input, "mouse-x");
+  ASSERT_TRUE(x);
+  int left = velk_bind_key(&input, "mouse-left");
+  ASSERT_NE(left, 0);
+  SDL_Event motion{};
+  motion.type = SDL_MOUSEMOTION;
+  motion.motion.xrel = 5;
+  ASSERT_EQ(SDL_PushEvent(&motion), 1);
+  ASSERT_EQ(SDL_PushEvent(&motion), 1);
+  SDL_Event click{};
+  click.type = SDL_MOUSEBUTTONDOWN;
+  click.button.button = SDL_BUTTON_LEFT;
+  ASSERT_EQ(SDL_PushEvent(&click), 1);
+  std::vector<VelkEvent> e = drain();
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0].code, velk_code_mouse_left);  // the window's button
+  EXPECT_EQ(e[1].code, left);                  // and the device's
+  EXPECT_EQ(velk_read_axis(x), 10);
+  EXPECT_EQ(velk_read_axis(x), 0);
+  velk_close_axis(x);
+  // Relative axes are never offered to a capture.
+  for (const char* const* n = velk_axis_names(&input); *n; n++) EXPECT_EQ(std::string(*n).find("Mouse"), std::string::npos);
+}
+
+struct NoControllersFixture : SdlInputFixture {
+  int virtual_sticks() const override { return 1; }
+  const char* switches() const override { return "[dinput:off]"; }
+};
+
+TEST_F(NoControllersFixture, KeyboardStillWorksWithoutControllers) {
+  EXPECT_EQ(velk_find_device(&input, "Joystick1"), nullptr);
+  EXPECT_EQ(velk_alias_lookup("joystick-a-x"), nullptr);
+  EXPECT_EQ(velk_axis_names(&input)[0], nullptr);
+  push_key(SDL_SCANCODE_X, true);
+  tick();
+  EXPECT_EQ(session.channels[channel_throttle], 1);
 }
 
 }  // namespace
