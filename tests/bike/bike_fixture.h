@@ -54,8 +54,9 @@ struct PhysicsTest : ::testing::Test {
   std::vector<Rider*> riders;
 };
 
-// Keeps a bike upright with a pure roll torque (no net force), standing in for the balance
-// assists, which are not part of these tests.
+// A test stand in place of the balance and steering assists, which are not part of these
+// tests: a pure roll torque keeps the bike upright (no net force) and a steering damper keeps
+// the front wheel from flopping to its stops.
 inline void hold_upright(Rider* r) {
   dBodyID f = r->body[body_frame];
   const Vec3 x = body_axis(f, 0);
@@ -63,8 +64,18 @@ inline void hold_upright(Rider* r) {
   const dReal* w = dBodyGetAngularVel(f);
   const float roll = std::asin(clampf(x.y, -1, 1));
   const float rate = static_cast<float>(w[0] * fwd.x + w[1] * fwd.y + w[2] * fwd.z);
-  const float torque = (4000 * roll + 400 * rate);
+  const float torque = clampf(4000 * roll + 400 * rate, -3000, 3000);
   dBodyAddTorque(f, fwd.x * torque, fwd.y * torque, fwd.z * torque);
+  dJointSetHingeParam(r->joint[joint_steering_head], dParamVel, 0);
+  dJointSetHingeParam(r->joint[joint_steering_head], dParamFMax, 60);
+}
+
+// Parking brakes on both wheels (the brakes themselves are not part of these tests).
+inline void hold_brakes(Rider* r) {
+  for (int j : {joint_front_axle, joint_rear_axle}) {
+    dJointSetHingeParam(r->joint[j], dParamVel, 0);
+    dJointSetHingeParam(r->joint[j], dParamFMax, 250);
+  }
 }
 
 // Bike on the ground: wheel centres above a flat height h by their outer radius less a sink.
