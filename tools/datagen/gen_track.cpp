@@ -49,20 +49,20 @@ struct Point {
 
 // Control points of the lap, in riding order. The first three make the start straight.
 const Point control_points[] = {
-    {560, 1690},  {700, 1690},  {850, 1690},                 // start straight, heading east
-    {1000, 1655}, {1075, 1540},                              // turn 1: sweeping left
-    {1095, 1360}, {1105, 1160},                              // north straight: tabletop
-    {1135, 1040}, {1225, 995},  {1310, 1045},                // hairpin right
-    {1345, 1200}, {1370, 1350},                              // south straight: double
-    {1440, 1455}, {1575, 1445}, {1655, 1320},                // sweeper left
-    {1685, 1120}, {1690, 860},                               // north straight: whoops
-    {1650, 705},  {1530, 625},                               // bermed left
-    {1355, 600},  {1150, 600},                               // west straight: rhythm section
-    {1000, 565},  {860, 480},                                // off-camber hillside turn
-    {720, 405},   {560, 380},   {440, 470},                  // over the hill, turning south
-    {415, 650},   {425, 860},   {430, 1050},                 // south straight: tabletop two
-    {520, 1180},  {470, 1320},  {415, 1450},                 // esses in the loam
-    {445, 1600},                                             // last turn onto the start straight
+    {560, 1690},  {700, 1690},  {850, 1690},                 // 0-2 start straight, heading east
+    {1000, 1655}, {1075, 1540},                              // 3-4 turn 1: sweeping left
+    {1095, 1360}, {1105, 1160},                              // 5-6 north straight: tabletop
+    {1120, 1060}, {1160, 1010}, {1215, 1015}, {1250, 1065},  // 7-10 tight hairpin right
+    {1345, 1200}, {1370, 1350},                              // 11-12 south straight: double
+    {1440, 1455}, {1575, 1445}, {1655, 1320},                // 13-15 sweeper left
+    {1685, 1120}, {1690, 860},                               // 16-17 north straight: whoops
+    {1685, 740},  {1650, 665},  {1580, 632},                 // 18-20 tight bermed left
+    {1355, 600},  {1150, 600},                               // 21-22 west straight: rhythm section
+    {1000, 565},  {860, 480},                                // 23-24 off-camber hillside turn
+    {720, 405},   {560, 380},   {440, 470},                  // 25-27 over the hill, turning south
+    {415, 650},   {425, 860},   {430, 1050},                 // 28-30 south straight: tabletop two
+    {520, 1180},  {470, 1320},  {415, 1450},                 // 31-33 esses in the loam
+    {445, 1600},                                             // 34 last turn onto the start straight
 };
 constexpr int control_count = static_cast<int>(sizeof control_points / sizeof control_points[0]);
 
@@ -76,8 +76,8 @@ struct Feature {
 };
 
 Feature features[] = {
-    {feat_tabletop, 5, 40, 0}, {feat_double, 10, 30, 0},  {feat_whoops, 15, 40, 0},
-    {feat_rhythm, 19, 20, 0},  {feat_tabletop, 26, 50, 0},
+    {feat_tabletop, 5, 40, 0}, {feat_double, 11, 30, 0},  {feat_whoops, 16, 40, 0},
+    {feat_rhythm, 21, 20, 0},  {feat_tabletop, 28, 50, 0},
 };
 
 float ramp(float u, float len) { return 0.5f - 0.5f * std::cos(pi * std::clamp(u / len, 0.0f, 1.0f)); }
@@ -228,7 +228,7 @@ void build_path(Path* p) {
     float cross = p->tx[a] * p->tz[b] - p->tz[a] * p->tx[b];
     p->curve[i] = std::asin(std::clamp(cross, -1.0f, 1.0f)) / (2 * k * path_step);
   }
-  smooth_loop(&p->curve, 12);
+  smooth_loop(&p->curve, 6);
 
   p->base.assign(n, 0);
   for (int i = 0; i < n; ++i) p->base[i] = natural_ground(p->x[i], p->z[i]);
@@ -256,9 +256,9 @@ void build_path(Path* p) {
     p->width[i] = w;
   }
 
-  // The off-camber turn runs along the hillside between control points 21 and 22.
+  // The off-camber turn runs along the hillside between control points 23 and 24.
   p->camber.assign(n, 0);
-  float c0 = p->control_s[20] + 20.0f, c1 = p->control_s[22] + 50.0f;
+  float c0 = p->control_s[22] + 20.0f, c1 = p->control_s[24] + 50.0f;
   for (int i = 0; i < n; ++i) {
     float s = static_cast<float>(i) * path_step;
     if (s > c0 && s < c1) p->camber[i] = gen_smoothstep((s - c0) / 60.0f) * gen_smoothstep((c1 - s) / 60.0f);
@@ -267,7 +267,7 @@ void build_path(Path* p) {
 
 float berm_strength(float curve) {
   float c = std::fabs(curve);
-  return std::clamp((c - 1.0f / 260.0f) / (1.0f / 55.0f - 1.0f / 260.0f), 0.0f, 1.0f);
+  return std::clamp((c - 1.0f / 220.0f) / (1.0f / 45.0f - 1.0f / 220.0f), 0.0f, 1.0f);
 }
 
 // Height of the track surface at lateral offset l (ft, positive right) of lap sample i.
@@ -597,7 +597,7 @@ void gen_first_track(GenContext* ctx) {
 
   // Surfaces per 4 ft tile from the sample at its centre.
   std::vector<uint8_t> tilemap(static_cast<size_t>(tiles) * tiles);
-  float loam_from = path.control_s[28], loam_to = path.control_s[31] + 40.0f;
+  float loam_from = path.control_s[30], loam_to = path.control_s[33] + 40.0f;
   for (int tr = 0; tr < tiles; ++tr) {
     for (int tc = 0; tc < tiles; ++tc) {
       int c = 2 * tc + 1, r = 2 * tr + 1;
@@ -668,6 +668,14 @@ void gen_first_track(GenContext* ctx) {
     if (b < 0.3f) continue;
     float w = path.width[i] + 16.0f;
     float side = path.curve[i] > 0 ? -1.0f : 1.0f;  // outside of the turn
+    float x = path.x[i] - path.tz[i] * w * side, z = path.z[i] + path.tx[i] * w * side;
+    statues += fmt("[%f 0.000000 %f] %f ", x, z, upright(0.0f)) + data + "marker.vm " + data + "marker.png " + data + "marker.shp\n";
+  }
+  // Apex stakes on the inside of the tight turns.
+  for (int i = 10; i < path.count; i += 20) {
+    if (berm_strength(path.curve[i]) < 0.6f) continue;
+    float w = path.width[i] + 5.0f;
+    float side = path.curve[i] > 0 ? 1.0f : -1.0f;  // inside of the turn
     float x = path.x[i] - path.tz[i] * w * side, z = path.z[i] + path.tx[i] * w * side;
     statues += fmt("[%f 0.000000 %f] %f ", x, z, upright(0.0f)) + data + "marker.vm " + data + "marker.png " + data + "marker.shp\n";
   }
