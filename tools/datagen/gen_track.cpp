@@ -665,7 +665,7 @@ void gen_first_track(GenContext* ctx) {
   auto upright = [](float a) { return a - 4.0f * pi; };  // below -2 pi: no lean with the ground
   for (int i = 0; i < path.count; i += 25) {
     float b = berm_strength(path.curve[i]);
-    if (b < 0.3f) continue;
+    if (b < 0.15f) continue;
     float w = path.width[i] + 16.0f;
     float side = path.curve[i] > 0 ? -1.0f : 1.0f;  // outside of the turn
     float x = path.x[i] - path.tz[i] * w * side, z = path.z[i] + path.tx[i] * w * side;
@@ -673,7 +673,7 @@ void gen_first_track(GenContext* ctx) {
   }
   // Apex stakes on the inside of the tight turns.
   for (int i = 10; i < path.count; i += 20) {
-    if (berm_strength(path.curve[i]) < 0.6f) continue;
+    if (berm_strength(path.curve[i]) < 0.5f) continue;
     float w = path.width[i] + 5.0f;
     float side = path.curve[i] > 0 ? 1.0f : -1.0f;  // inside of the turn
     float x = path.x[i] - path.tz[i] * w * side, z = path.z[i] + path.tx[i] * w * side;
