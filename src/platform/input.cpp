@@ -292,7 +292,7 @@ int velk_bind_key(VelkInput* in, const char* name) {
 }
 
 void velk_input_watch_buttons(VelkInput* in, bool on) {
-  for (int i = 0; i < in->device_count; i++) {
+  for (int i = 0; in && i < in->device_count; i++) {
     VelkDevice* d = in->devices[i];
     if (d->button_count == 0 || d->buttons_bound) continue;
     if (on && !d->polling) {
@@ -317,7 +317,7 @@ const char* velk_key_name(VelkInput* in, int code) {
     std::snprintf(text, sizeof text, "0x%x", k);
     return intern_string(text);
   }
-  for (int i = 0; i < in->device_count; i++) {
+  for (int i = 0; in && i < in->device_count; i++) {
     const VelkDevice* d = in->devices[i];
     int b = code - d->base;
     if (code >= d->base && b < d->button_count && b <= 255) {
@@ -373,7 +373,10 @@ void velk_close_axis(VelkAxis* axis) {
   free(axis);
 }
 
-const char* const* velk_axis_names(VelkInput* in) { return in->axis_names; }
+const char* const* velk_axis_names(VelkInput* in) {
+  static const char* const none[] = {nullptr};
+  return in && in->axis_names ? in->axis_names : none;
+}
 
 int velk_alias(const char* name, const char* alias_text) {
   if (const char* old = velk_alias_lookup(name)) {
@@ -441,7 +444,7 @@ bool velk_names_match_loosely(const char* a, const char* b) {
 }
 
 VelkDevice* velk_find_device(VelkInput* in, const char* name) {
-  for (int i = 0; i < in->device_count; i++)
+  for (int i = 0; in && i < in->device_count; i++)
     if (std::strcmp(in->devices[i]->name, name) == 0) return in->devices[i];
   return nullptr;
 }

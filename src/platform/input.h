@@ -113,6 +113,8 @@ int velk_next_event(VelkInput* input, int* code, int* pressed);
 // As velk_next_event_until_ms, also giving the event's time stamp.
 int velk_next_event_stamped(VelkInput* input, VelkEvent* event, uint64_t due_ms);
 
+// The name functions accept a null input (a run without a window): keys and the special names
+// still resolve, controller devices and axes do not.
 // Name to event code; 0 when unknown. Binding a controller button makes its device polled.
 int velk_bind_key(VelkInput* input, const char* name);
 // While a binding capture runs every device's buttons are polled, so that a button press can

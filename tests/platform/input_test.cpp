@@ -47,6 +47,12 @@ TEST_F(InputFixture, KeyNamesResolveExactlyLooselyAndByNumber) {
   };
   for (const Case& c : cases) EXPECT_EQ(velk_bind_key(&input, c.name), c.code) << "'" << c.name << "'";
   EXPECT_EQ(velk_bind_key(&input, nullptr), 0);
+  // Without an input (no window): keys still resolve, devices do not exist.
+  EXPECT_EQ(velk_bind_key(nullptr, "right ctrl"), 4096 + 285);
+  EXPECT_EQ(velk_bind_key(nullptr, "Pad.key[0]"), 0);
+  EXPECT_EQ(velk_open_axis(nullptr, "cursor-x"), nullptr);
+  EXPECT_STREQ(velk_key_name(nullptr, 4096 + 285), "Right Ctrl");
+  EXPECT_EQ(velk_axis_names(nullptr)[0], nullptr);
 }
 
 const char* fake_os_name(int k) {
