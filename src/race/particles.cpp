@@ -149,6 +149,12 @@ int roost_rate() {
   return std::clamp(r, 0, 1000);
 }
 
+int roost_count_for_rate(int rate) {
+  int n = rate / 100;
+  if (static_cast<int>(rng_next() % 100) < rate % 100) n += 1;
+  return n;
+}
+
 int particle_spawn(const float position[3], const float velocity[3], const RoostKind* kind) {
   ParticlePool& p = particle_pool;
   if (p.free_head < 0) return 0;
@@ -235,9 +241,7 @@ void roost_emit_wheel(const WheelContact* c, const WheelMotion* m, int n, float 
 
 void roost_emit_rider(Rider* rider, bool simulated) {
   if (!rider) return;
-  int r = roost_rate();
-  int n = r / 100;
-  if (static_cast<int>(rng_next() % 100) < r % 100) n += 1;
+  int n = roost_count_for_rate(roost_rate());
   if (n <= 0) return;
   for (int w = 0; w < 2; ++w) {
     WheelMotion m = wheel_motion(rider, w);

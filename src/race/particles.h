@@ -37,6 +37,8 @@ struct WheelMotion {
 void particles_reset();
 // Roost rate R: --roostfrequency, else the "roost_density" setting (0..1000).
 int roost_rate();
+// Particles per kind and wheel this tick at rate R: R div 100, one more with chance (R mod 100)%.
+int roost_count_for_rate(int rate);
 // Both wheels of one rider; simulated is false for replayed and remote riders.
 void roost_emit_rider(Rider* rider, bool simulated);
 // One wheel's contact: n is the most particles of one kind, max_spread the widest roost angle.

@@ -215,8 +215,10 @@ bool has_finished(Rider* r) {
   if (r->finished) return true;
   int leader = leader_slot();
   if (leader < 0 || !timing_usable()) return false;
-  long long e = finish_checkpoint();
-  if (race.standings[0].checkpoints <= e) return false;
+  // In a race of no laps the leader's finish is the first lap line, not checkpoint 0: the
+  // field would otherwise be done as soon as it left the grid.
+  long long e = race.race_laps > 0 ? finish_checkpoint() : lap_end_checkpoint(1);
+  if (e < 0 || race.standings[0].checkpoints <= e) return false;
   int d = tick_at(leader, e);
   if (d < 0) return false;
   int laps = laps_completed(r);
