@@ -108,12 +108,12 @@ bool binding_parse(KeyBinding* b, const char* value) {
   bool is_axis = false;
   if (value[0] == '(' && std::strchr(value, ')')) {
     const char* rest = nullptr;
-    double a, b;
+    double lo, hi;
     char close = 0;
     if (read_range(value, &start, &end, &rest)) {
       is_axis = true;
       axis_name = rest;
-    } else if (std::sscanf(value, "(%lf,%lf%c", &a, &b, &close) == 3 && close == ')') {
+    } else if (std::sscanf(value, "(%lf,%lf%c", &lo, &hi, &close) == 3 && close == ')') {
       return false;  // a range of "nan", "inf" or beyond a float: refused like a non-number
     }
   }
