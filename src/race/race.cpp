@@ -382,6 +382,8 @@ void reset_to_lap_start(int s) {
   if (!r) return;
   int start = lap_start_checkpoint();
   r->checkpoints_passed = start;
+  // Hot laps never end: a lap count reached in an earlier lap must not stop the timing.
+  r->finished = false;
   Array<int>& c = race_slots[s].crossings;
   if (c.count > start) c.count = start;
 }
