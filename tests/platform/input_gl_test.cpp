@@ -124,6 +124,26 @@ TEST_F(SdlInputFixture, KeyboardEventsReachTheChannels) {
   EXPECT_EQ(session.channels[channel_dab], 1);
 }
 
+TEST_F(SdlInputFixture, DefaultKeysAndEveryKeyNameRoundTrip) {
+  struct Case {
+    const char* name;
+    int k;
+  } defaults[] = {{"left", 331}, {"right", 333}, {"x", 45}, {"c", 46}, {"v", 47}, {"up", 328},
+                  {"down", 336}, {"z", 44}, {"right ctrl", 285}, {"b", 48}, {"n", 49}, {"m", 50},
+                  {"s", 31}, {"t", 20}, {"[", 26}, {"]", 27}, {"/", 53}, {"\\", 43}, {".", 52},
+                  {"pause", 69}, {"enter", 28}, {"keypad enter", 284}, {"esc", 1}, {"page up", 329},
+                  {"page down", 337}};
+  for (const Case& c : defaults) EXPECT_EQ(velk_bind_key(&input, c.name), 4096 + c.k) << c.name;
+  // A captured key is stored by its name; that name must lead back to the same key.
+  for (int k = 0; k < velk_key_count; k++) {
+    const char* name = velk_key_name(&input, 4096 + k);
+    ASSERT_TRUE(name) << k;
+    EXPECT_EQ(velk_bind_key(&input, name), 4096 + k) << k << " '" << name << "'";
+  }
+  EXPECT_EQ(velk_sdl_scancode_to_key(SDL_SCANCODE_KP_ENTER), 284);
+  EXPECT_EQ(velk_sdl_scancode_to_key(SDL_SCANCODE_UNKNOWN), -1);
+}
+
 TEST_F(SdlInputFixture, CharactersControlKeysMouseAndClose) {
   push_key(SDL_SCANCODE_BACKSPACE, true);
   SDL_Event text{};
