@@ -59,3 +59,11 @@ float fork_force(const Rider* rider, float position, float rate);     // lbf, >=
 float shock_torque(const Rider* rider, float angle, float rate);      // ft lbf
 // Total mass of the seven bodies of a record at distribution d (slugs).
 float bike_total_mass(const BikeInfo* info);
+
+// Replay (recorded riders): the bodies from a decoded state, and the placement from the records
+// before, after and current with their distance in ticks (the demo's apply-state seam).
+struct StatePose;
+struct StateRecord;
+void bike_set_pose(Rider* rider, const StatePose* pose);
+void bike_apply_state(Rider* rider, const StateRecord* before, const StateRecord* after,
+                      const StateRecord* current, int interval);

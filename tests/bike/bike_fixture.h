@@ -2,6 +2,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,8 @@ struct TestTerrain {
       for (int c = 0; c < t.dim; ++c)
         heights[static_cast<size_t>(r) * t.dim + c] = a + bx * c * spacing + bz * r * spacing;
     t.heights = heights.data();
+    t.min_height = *std::min_element(heights.begin(), heights.end());
+    t.max_height = *std::max_element(heights.begin(), heights.end());
     tiles.assign(static_cast<size_t>(1) << (2 * n), 0);
     t.tile_map = tiles.data();
     tile_type_set_defaults(&type);
