@@ -179,6 +179,27 @@ TEST_F(DefaultTrackRace, FirstRaceTakesRobotsAndLapsFromTheCommandLine) {
   EXPECT_EQ(race.requested_track, nullptr);
 }
 
+// What "--headless --robots 1 --laps 1 --quit-after-ticks 2560" runs: the gate drops, and the
+// robot, with no auto pilot yet, stays on the grid without ever finishing.
+TEST_F(DefaultTrackRace, OneRobotAndTheGateDropWithinTwentySeconds) {
+  options.track = "ridgeback";
+  options.robots = 1;
+  options.laps = 1;
+  options.headless = true;
+  start_first_race(false);
+  ASSERT_TRUE(race.started);
+  float start[3];
+  bike_body_position(session.slots[0].rider, body_frame, start);
+  for (int t = 0; t < 2560; ++t) race_tick_step();
+  EXPECT_GT(race.race_tick, race.gate_drop_tick + 16);
+  // The robot leans on the gate of its own slot, which stays up; every other gate fell.
+  for (int k = 1; k < timing.start_slot_count; ++k) EXPECT_EQ(race.gate_values[k], 0.0f) << k;
+  float now[3];
+  bike_body_position(session.slots[0].rider, body_frame, now);
+  EXPECT_LT(std::hypot(now[0] - start[0], now[2] - start[2]), 3.0f);
+  EXPECT_FALSE(race_results_are_final());
+}
+
 std::string recorded_path;
 int recordings = 0;
 void record_lap(const char* path) {
