@@ -280,7 +280,9 @@ TEST_F(DemoFileTest, PlaybackReadsHalfASecondAheadAndSkipsBadIndices) {
   EXPECT_EQ(after, 164);
   EXPECT_FALSE(history_span(4, 100 + 65, &before, &after) && after > 164);
   for (int s = 0; s < max_riders; ++s) {
-    if (s != 4) EXPECT_EQ(state_history.slots[s].entries[state_history.slots[s].head].tick, -1) << s;
+    if (s != 4) {
+      EXPECT_EQ(state_history.slots[s].entries[state_history.slots[s].head].tick, -1) << s;
+    }
   }
   bool saw = false;
   for (int i = 0; i < 10; ++i)
