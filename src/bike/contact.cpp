@@ -348,8 +348,14 @@ ContactPoint sphere_triangle_depth(const float centre[3], float radius, const Tr
   return out;
 }
 
-ContactPoint torus_triangle_depth(const float centre[3], const float axle_in[3],
-                                  float torus_radius, float tyre_radius, const Triangle& tri) {
+namespace {
+
+// skip_at_most: when even the triangle's plane cannot bring the tyre deeper than this, the
+// edge search is left out and the plane bound comes back (with *exact false).
+ContactPoint torus_depth_impl(const float centre[3], const float axle_in[3], float torus_radius,
+                              float tyre_radius, const Triangle& tri, float skip_at_most,
+                              bool* exact) {
+  *exact = true;
   const Vec3 c = vec(centre);
   const Vec3 axle = normalise(vec(axle_in));
   const Vec3 n = face_normal(tri);
@@ -375,7 +381,8 @@ ContactPoint torus_triangle_depth(const float centre[3], const float axle_in[3],
     store(out.point, deepest - n * tyre_radius);
     return out;
   }
-  if (bound <= 0) {
+  if (bound <= 0 || bound <= skip_at_most) {
+    *exact = bound <= 0;
     out.depth = bound;
     store(out.normal, n);
     store(out.point, deepest - n * tyre_radius);
@@ -452,6 +459,14 @@ ContactPoint torus_triangle_depth(const float centre[3], const float axle_in[3],
   return out;
 }
 
+}  // namespace
+
+ContactPoint torus_triangle_depth(const float centre[3], const float axle[3], float torus_radius,
+                                  float tyre_radius, const Triangle& tri) {
+  bool exact;
+  return torus_depth_impl(centre, axle, torus_radius, tyre_radius, tri, -1e30f, &exact);
+}
+
 void terrain_cell_triangles(const Terrain* t, int i, int j, Triangle out[2]) {
   auto set = [&](Triangle& tri, int k, int c, int r) {
     tri.v[k][0] = static_cast<float>(c) * t->spacing;
@@ -499,17 +514,37 @@ bool wheel_ground_contact(const Terrain* t, WheelContact* w, float friction_mult
   const float centre[3] = {c.x, c.y, c.z};
   const float axle_f[3] = {axle.x, axle.y, axle.z};
   const CellRange cells = cells_around(t, c, w->torus_radius + w->tyre_radius);
-  ContactPoint best{};
-  bool found = false;
+  // First the cheap plane tests of every candidate triangle, then the edge searches only where
+  // the plane leaves room for a deeper contact than the best one already found.
+  constexpr int max_candidates = 64;
+  Triangle tris[max_candidates];
+  ContactPoint results[max_candidates];
+  bool exact[max_candidates];
+  int count = 0;
+  float best_exact = 0;
   for (int j = cells.r0; j < cells.r1; ++j) {
     for (int i = cells.c0; i < cells.c1; ++i) {
       Triangle tri[2];
       terrain_cell_triangles(t, i, j, tri);
       for (const Triangle& tr : tri) {
-        const ContactPoint cp = torus_triangle_depth(centre, axle_f, w->torus_radius, w->tyre_radius, tr);
-        if (cp.depth > 0 && (!found || cp.depth > best.depth)) best = cp, found = true;
+        if (count == max_candidates) break;
+        tris[count] = tr;
+        results[count] = torus_depth_impl(centre, axle_f, w->torus_radius, w->tyre_radius, tr,
+                                          1e30f, &exact[count]);
+        if (exact[count]) best_exact = std::max(best_exact, results[count].depth);
+        ++count;
       }
     }
+  }
+  ContactPoint best{};
+  bool found = false;
+  for (int k = 0; k < count; ++k) {
+    if (!exact[k] && results[k].depth > best_exact)
+      results[k] = torus_depth_impl(centre, axle_f, w->torus_radius, w->tyre_radius, tris[k],
+                                    best_exact, &exact[k]);
+    const ContactPoint& cp = results[k];
+    if (!exact[k]) continue;  // its plane bound is no deeper than a contact found elsewhere
+    if (cp.depth > 0 && (!found || cp.depth > best.depth)) best = cp, found = true;
   }
   if (!found) {
     w->depth = 0;
