@@ -273,8 +273,11 @@ bool gate_has_model(int k) {
 
 void raise_gates() {
   if (gate_base_track != track_name) remember_gate_orientations();
+  // A start long after the drop (hot laps begin 300 s in) is past the gates' animation, so a
+  // raised gate would stand in the riders' way for good: those gates lie flat from the start.
+  bool long_fallen = race.race_tick * tick_seconds > race.gate_drop_tick * tick_seconds + 10;
   for (int k = 0; k < timing.start_slot_count && k < max_start_slots; ++k) {
-    race.gate_values[k] = 1.0f;
+    race.gate_values[k] = long_fallen ? 0.0f : 1.0f;
     if (gate_has_model(k)) apply_gate_rotation(k);
   }
 }

@@ -188,6 +188,7 @@ TEST_F(DefaultTrackRace, OneRobotAndTheGateDropWithinTwentySeconds) {
   options.headless = true;
   start_first_race(false);
   ASSERT_TRUE(race.started);
+  for (int k = 0; k < timing.start_slot_count; ++k) EXPECT_EQ(race.gate_values[k], 1.0f) << k;
   float start[3];
   bike_body_position(session.slots[0].rider, body_frame, start);
   for (int t = 0; t < 2560; ++t) race_tick_step();
@@ -219,6 +220,7 @@ TEST_F(DefaultTrackRace, HotLapCopiesTheRecordedLapOverTheMissingFastLap) {
   EXPECT_EQ(race.race_tick, hot_lap_start_tick + 0);
   ASSERT_EQ(session.slots[0].kind, slot_local);
   EXPECT_EQ(recordings, 1);
+  for (int k = 0; k < timing.start_slot_count; ++k) EXPECT_EQ(race.gate_values[k], 0.0f) << k;
   std::string fast = recorded_path.substr(0, recorded_path.rfind('/')) + "/fastlap.kvdemo";
   EXPECT_FALSE(file_exists(fast));
   Rider* player = session.slots[0].rider;
