@@ -102,7 +102,7 @@ TextureId load_map(const char* chosen, const char* fallback_name, const char* ki
   for (int s = 0; s < count; ++s) {
     for (const char* e : endings) {
       char name[1100];
-      snprintf(name, sizeof name, "%s_%s%s", stems[s], kind, e);
+      snprintf(name, sizeof name, "%.1000s_%.8s%.8s", stems[s], kind, e);
       if (TextureId t = load_texture(name)) return t;
     }
   }
