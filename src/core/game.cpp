@@ -1,19 +1,26 @@
 // Start-up, the main loop with its fixed 1/128 s tick, and the shutdown order.
 #include "core/game.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "core/bindings.h"
 #include "core/console.h"
 #include "core/frame_budget.h"
 #include "core/frontend.h"
 #include "core/memory.h"
 #include "core/options.h"
 #include "core/session.h"
+#include "core/settings.h"
 #include "core/track_list.h"
+#include "platform/input.h"
 #include "platform/log.h"
+#include "platform/window_modes.h"
 #include "resources/data.h"
+#include "resources/model.h"
+#include "resources/texture.h"
 
 Frontend frontend;
 bool cpu_has_mmx = false;
@@ -25,10 +32,9 @@ struct Created {
   bool window;
   bool audio;
   FILE* record_audio;
+  bool bindings;
 };
 Created created;
-
-constexpr int audio_readback_chunk = 690;  // tick_seconds * 88320 samples
 
 void close_devices_for_exit() {
   if (created.audio && frontend.audio_close) frontend.audio_close();
@@ -37,24 +43,40 @@ void close_devices_for_exit() {
   created.window = false;
 }
 
-// Clears the channels and sums the bindings into them (inputs arrive through the bindings).
-void update_channels() {
-  for (float& c : session.channels) c = 0;
-  for (const ChannelBinding& b : session.channel_bindings) session.channels[b.channel] += b.gain * b.value;
-}
-
 void race_tick_step() {
   // The race module fills this when it lands; until then the tick only counts.
 }
 
-void run_one_tick(double due_wall, bool last) {
-  (void)due_wall;
-  (void)last;
-  update_channels();
-  // Offline, an open menu over the local rider freezes the game.
-  if (session.menu_screen >= 0 && session.view_slot >= 0 &&
-      session.slots[session.view_slot].kind == slot_local && !session.connected)
+bool menu_freezes_game() {
+  return session.menu_screen >= 0 && session.view_slot >= 0 && session.view_slot < max_riders &&
+         session.slots[session.view_slot].kind == slot_local && !session.connected;
+}
+
+// The event rules of the main loop: menus, pause and step; the rest comes with its module.
+void handle_event(void*, int code, int pressed, bool captured) {
+  if (captured || !pressed) return;
+  if (code == fixed_keys.esc && code != 0) {
+    session.menu_screen = session.menu_screen < 0 ? 0 : -1;
     return;
+  }
+  if (session.menu_screen >= 0) {
+    if (!session.loaded_track) session.view_mode = title_view;
+    return;
+  }
+  if (session.view_mode == title_view) return;
+  const KeyBinding* keys = session.command_bindings;
+  if (code == keys[command_pause].key_code && keys[command_pause].key_code && !session.connected) {
+    session.paused = !session.paused;
+  } else if (code == keys[command_step].key_code && keys[command_step].key_code && session.paused) {
+    if (session.loaded_track) race_tick_step();
+  }
+}
+
+void run_one_tick(double due_wall, bool last) {
+  uint64_t due_ms = static_cast<uint64_t>(std::llround(due_wall * 1000.0));
+  input_tick(&session, game_input, due_ms, last, handle_event, nullptr);
+  // Offline, an open menu over the local rider freezes the game.
+  if (menu_freezes_game()) return;
   if (!session.loaded_track && session.view_mode != editor_view) session.view_mode = title_view;
   if (session.connected) session.paused = false;
   if (!session.paused && session.loaded_track) race_tick_step();
@@ -65,19 +87,44 @@ bool quit_requested() {
   return options.quit_after_ticks >= 0 && session.ticks_run >= options.quit_after_ticks;
 }
 
-void shutdown_all(bool had_track) {
-  (void)had_track;
+// Options that store into a setting are written back with the settings at exit.
+void options_into_settings() {
+  if (options.width > 0) settings.xres = options.width;
+  if (options.height > 0) settings.yres = options.height;
+  if (options.draw_fps >= 0) settings.draw_fps = options.draw_fps;
+  if (options.draw_time >= 0) settings.draw_time = options.draw_time;
+  if (options.draw_ping >= 0) settings.draw_ping = options.draw_ping;
+}
+
+// Options that replace a derived renderer value for this session only.
+void options_into_derived() {
+  if (options.texture_detail >= 0) derived_values.model_texture_reduction = options.texture_detail;
+  if (options.ground_texture_detail >= 0) derived_values.ground_texture_reduction = options.ground_texture_detail;
+  if (options.roost_frequency >= 0) derived_values.roost_rate = options.roost_frequency;
+  if (options.detail >= 0) derived_values.ground_detail_scale = options.detail;
+  model_texture_reduction = derived_values.model_texture_reduction;
+}
+
+void shutdown_all() {
   // The network goodbye, series standings and learned lines come with their modules.
   velk_log("Deallocating bikes\n");
   for (RiderSlot& slot : session.slots) slot.rider = nullptr;
   velk_log("Finished deallocating bikes\n");
   session.loaded_track = nullptr;
+  if (created.bindings) {
+    bindings_close_axes(&session);
+    fixed_keys_close();
+  }
   if (created.audio && frontend.audio_close) frontend.audio_close();
   created.audio = false;
   if (created.record_audio) fclose(created.record_audio);
   created.record_audio = nullptr;
   if (created.window && frontend.window_destroy) frontend.window_destroy();
   created.window = false;
+  if (session.loaded_track || track_list.selected >= 0) {
+    if (track_list.selected >= 0) settings.track = track_list.tracks[track_list.selected].folder;
+  }
+  settings_write();
   track_list_free(&track_list);
   velk_log(nullptr);
 }
@@ -114,6 +161,7 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
   session.view_mode = rider_view;
   session.frame_stats.shortest_interval = 1.0;
   session_init_bindings(&session);
+  bindings_reset_defaults(&session);
   set_out_of_memory_hook(close_devices_for_exit);
 
   // 2. Console; standard output carries binary video frames, so no text translation on it.
@@ -131,11 +179,20 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
     return 1;
   }
 
-  // 5. The processor: the software ground composition wants MMX.
+  // 5. Video modes for the settings; the processor (the software ground composition wants MMX).
+  int mode_count = 0;
+  const char* const* mode_names = velk_video_mode_names(&mode_count);
+  settings_set_video_modes(mode_names, mode_count);
   cpu_has_mmx = __builtin_cpu_supports("mmx");
   if (!cpu_has_mmx) velk_log("This CPU does not have MMX!\n");
 
-  // 4.-10. Shape files, presets, texture lists, lighting defaults, settings: with their modules.
+  // 6.-7. Defaults with the stability and Compatibility presets; the texture choice lists.
+  settings_set_defaults(&settings);
+  texture_lists_build_all(&settings.setup);
+
+  // 9.-10. The settings file and the renderer's working values.
+  settings_read();
+  settings_derive(&settings, &derived_values);
 
   // 11. The command line.
   char err[1100];
@@ -153,6 +210,12 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
     velk_log(nullptr);
     return 0;
   }
+  options_into_settings();
+  options_into_derived();
+  model_lod_scale = options.lod_scale_given ? options.lod_scale : derived_values.model_lod_scale;
+  model_lod_bias = options.lod_bias_given ? options.lod_bias : derived_values.model_lod_bias;
+  model_reflections = derived_values.reflections;
+  texture_compress_setting = derived_values.texture_compression;
   session.demo_file = options.demo_file;
   session.server_address = options.connect;
   session.server_password = options.password;
@@ -167,15 +230,26 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
   }
 
   // 14. The track menu's selection.
-  track_list_select(&track_list, options.track ? options.track : "rabbithill");
+  track_list_select(&track_list, options.track ? options.track : settings.track ? settings.track : "rabbithill");
 
   int exit_status = 0;
 
-  // 15. The window and the GL context.
+  // 15. The window and the GL context: "Windowed" is choice 1, every other choice full screen.
   if (frontend.window_create) {
-    bool windowed = false;
-    int w = options.width > 0 ? options.width : 640, h = options.height > 0 ? options.height : 480;
-    if (!frontend.window_create("Kelvane", windowed ? w : 0, windowed ? h : 0, options.depth, !windowed, options.zdepth)) {
+    bool windowed = settings.video_mode == 1;
+    int w = 0, h = 0;
+    if (windowed) {
+      w = settings.xres;
+      h = settings.yres;
+    } else {
+      int n = 0;
+      const VelkVideoModeChoice* modes = velk_video_mode_list(&n);
+      if (settings.video_mode > 1 && settings.video_mode < n) {
+        w = modes[settings.video_mode].width;
+        h = modes[settings.video_mode].height;
+      }
+    }
+    if (!frontend.window_create("Kelvane", w, h, options.depth, !windowed, options.zdepth)) {
       velk_log(nullptr);
       return 1;
     }
@@ -183,9 +257,7 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
   }
 
   // 16. Audio, unless silent; a failure leaves the game silent.
-  if (options.record_audio) {
-    created.record_audio = fopen(options.record_audio, "wb");
-  }
+  if (options.record_audio) created.record_audio = fopen(options.record_audio, "wb");
   if (!options.nosound && !headless && frontend.audio_open) created.audio = frontend.audio_open();
 
   bool start_ok = true;
@@ -193,13 +265,13 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
     // 17. Wait until the window can be drawn: about 10 s, then give up through shutdown.
     FrameSize size{};
     int tries = 0;
+    FrameClock clock = frame_clock_system();
     while (!frontend.begin_frame(&size)) {
       if (++tries >= 162) {
         start_ok = false;
         break;
       }
       if (frontend.pump_events) frontend.pump_events();
-      FrameClock clock = frame_clock_system();
       clock.sleep(clock.ctx, 1.0 / 16);
     }
     // 18.-21. GL capabilities, state, fonts and HUD textures, then the first swap.
@@ -208,7 +280,12 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
     if (!start_ok) exit_status = 1;
   }
 
-  // 22.-24. Bindings, scratch lists, the physics world: with their modules.
+  // 22. The pointer axes, the bindings and the fixed menu keys.
+  if (start_ok) {
+    fixed_keys_resolve(game_input);
+    bindings_resolve(&session, game_input);
+    created.bindings = true;
+  }
 
   // 25.-27. The demo named on the command line, the slots, the first race start.
   session_reset_slots(&session);
@@ -227,14 +304,16 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
   session.previous_wall = clock.now(clock.ctx);
   while (start_ok && !quit_requested()) {
     FrameSize size{};
-    bool drawn = false;
     if (created.window && frontend.begin_frame(&size)) {
+      if (settings.video_mode == 1) {
+        settings.xres = size.width < 64 ? 64 : size.width > 16384 ? 16384 : size.width;
+        settings.yres = size.height < 64 ? 64 : size.height > 16384 ? 16384 : size.height;
+      }
       if (frontend.draw_frame) frontend.draw_frame(&size);
-      drawn = true;
-    }
-    if (drawn && !frontend.end_frame()) {
-      exit_status = 1;
-      break;
+      if (!frontend.end_frame()) {
+        exit_status = 1;
+        break;
+      }
     }
     if (frontend.pump_events) frontend.pump_events();
     if (created.audio && frontend.audio_update) frontend.audio_update();
@@ -250,6 +329,6 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
     if (session.view_mode != title_view) console_update_expiry(session.total_game_time);
   }
 
-  shutdown_all(session.loaded_track != nullptr);
+  shutdown_all();
   return exit_status;
 }

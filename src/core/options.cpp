@@ -112,8 +112,11 @@ const OptionDef option_table[] = {
        double x;
        if (!read_number(v, &x)) return false;
        o->lod_scale = clampv(x, 0.000001, 1000000.0);
+       o->lod_scale_given = true;
        return true; }},
-    {"--lod-bias", number_value, [](Options* o, const char* v) { return read_number(v, &o->lod_bias); }},
+    {"--lod-bias", number_value, [](Options* o, const char* v) {
+       o->lod_bias_given = true;
+       return read_number(v, &o->lod_bias); }},
     {"--lock-fps", number_value, [](Options* o, const char* v) { return read_number(v, &o->lock_fps); }},
     {"--fake-lag", number_value, [](Options* o, const char* v) {
        double x;

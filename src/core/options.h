@@ -14,6 +14,7 @@ struct Options {
   double max_detail_distance;
   double lod_scale;        // 0.000001..1000000, default 1
   double lod_bias;         // default 0
+  bool lod_scale_given, lod_bias_given;  // otherwise the settings decide
   double lock_fps;         // 0 = not locked
   double fake_lag;         // s, 0..1
   int fake_loss;           // percent 0..100
