@@ -302,7 +302,61 @@ float frame_speed(const Rider* r) {
   return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
 }
 
+int local_slot() {
+  for (int s = 0; s < max_riders; ++s)
+    if (session.slots[s].rider && session.slots[s].kind == slot_local) return s;
+  return -1;
+}
+
+// Online the local rider alone is simulated here: it meets every network rider that is still
+// heard from and, while the off-course rule holds, still in contention.
+void online_contacts_step() {
+  int me = local_slot();
+  int order[max_riders];
+  float speed[max_riders];
+  int n = 0;
+  Rider* local = me >= 0 ? session.slots[me].rider : nullptr;
+  bool in_contention = local && !out_of_contention(local);
+  for (int s = 0; s < max_riders; ++s) {
+    Rider* r = session.slots[s].rider;
+    const RaceSlot& rs = race_slots[s];
+    if (!r || !rs.network || s == me) continue;
+    if (s != race.client_slot && (race.race_tick - rs.last_receive_tick) * tick_seconds >= 1.0) continue;
+    if (off_course_active() && in_contention && out_of_contention(r)) continue;
+    speed[s] = frame_speed(r);
+    order[n++] = s;
+  }
+  if (!local) return;
+  rider_contact_step(&track_terrain, local, race.race_tick);
+  if (!race.has_grid_position) return;
+  std::stable_sort(order, order + n, [&](int a, int b) { return speed[a] > speed[b]; });
+  for (int i = 0; i < n; ++i) {
+    Rider* other = session.slots[order[i]].rider;
+    riders_collide(local, other, true, race.race_tick);
+    if (other->solidity > 0) rider_contact_step(&track_terrain, local, race.race_tick);
+  }
+}
+
+// Online, a network rider fades in over the last 10 ft toward the local rider.
+void network_solidity(Rider* r) {
+  int me = local_slot();
+  float d = 10000;
+  if (me >= 0) {
+    float a[3], b[3];
+    bike_body_position(session.slots[me].rider, body_frame, a);
+    bike_body_position(r, body_frame, b);
+    d = std::trunc(std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                             (a[2] - b[2]) * (a[2] - b[2])));
+    if (!std::isfinite(d)) d = 10000;
+  }
+  bike_set_solidity(r, std::clamp((10 - d) / 10, 0.0f, 1.0f));
+}
+
 void contacts_step() {
+  if (race.online) {
+    online_contacts_step();
+    return;
+  }
   int order[max_riders];
   float speed[max_riders];
   int n = 0;
@@ -313,7 +367,6 @@ void contacts_step() {
     speed[s] = frame_speed(r);
     order[n++] = s;
   }
-  if (race.online) return;  // the network module meets remote riders itself
   // Fastest first; equal speeds keep slot order so that every run pairs riders alike.
   std::stable_sort(order, order + n, [&](int a, int b) { return speed[a] > speed[b]; });
   for (int i = 0; i < n; ++i)
@@ -707,6 +760,7 @@ void race_tick_step() {
     if (!r) continue;
     SlotKind kind = session.slots[s].kind;
     if (kind == slot_robot && race_hooks.auto_pilot_step) race_hooks.auto_pilot_step(r, s);
+    if (race.online && race_slots[s].network) network_solidity(r);
     if (race.online && kind == slot_local) {
       float f[3];
       bike_body_position(r, body_frame, f);

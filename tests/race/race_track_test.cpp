@@ -201,6 +201,31 @@ TEST_F(DefaultTrackRace, OneRobotAndTheGateDropWithinTwentySeconds) {
   EXPECT_FALSE(race_results_are_final());
 }
 
+TEST_F(DefaultTrackRace, OnlineNetworkRidersFadeInWithinTenFeet) {
+  int lineup[max_riders] = {lineup_robot, lineup_robot, lineup_robot};
+  start_race(lineup, false, false, 0, 1, 0);
+  ASSERT_TRUE(race.started);
+  race.online = race.has_grid_position = true;
+  race.client_slot = 0;
+  session.slots[0].kind = slot_local;
+  for (int s : {1, 2}) {
+    session.slots[s].kind = slot_replayed;
+    race_slots[s].network = true;
+    race_slots[s].last_receive_tick = 0;
+  }
+  float a[3], b[3], c[3];
+  bike_body_position(session.slots[0].rider, body_frame, a);
+  bike_body_position(session.slots[1].rider, body_frame, b);
+  bike_body_position(session.slots[2].rider, body_frame, c);
+  // Slot 1 stands 4.5 ft beside the local rider, slot 2 40 ft away.
+  bike_translate(session.slots[1].rider, a[0] + 4.5f - b[0], a[1] - b[1], a[2] - b[2]);
+  bike_translate(session.slots[2].rider, a[0] + 40 - c[0], 0, a[2] - c[2]);
+  race_tick_step();
+  EXPECT_FLOAT_EQ(session.slots[1].rider->solidity, 0.6f);  // (10 - 4) / 10
+  EXPECT_FLOAT_EQ(session.slots[2].rider->solidity, 0.0f);
+  race.online = race.has_grid_position = false;
+}
+
 std::string recorded_path;
 int recordings = 0;
 void record_lap(const char* path) {
