@@ -716,6 +716,7 @@ void start_race(const int* lineup, bool load_demo, bool record_demo, int time_li
   update_standings();
   if (session.view_slot < 0 || session.view_slot >= max_riders || !session.slots[session.view_slot].rider)
     if (race.standings_count > 0) session.view_slot = race.standings[0].slot;
+  if (session.view_slot < 0 || session.view_slot >= max_riders) session.view_slot = 0;
   if (session.slots[session.view_slot].kind == slot_local && race_hooks.chase_camera_reset)
     race_hooks.chase_camera_reset();
   velk_log("NOFLUSH\n");
