@@ -66,3 +66,21 @@ TEST_F(StartupTest, HeadlessRunLeavesATimeStampedLog) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(StartupTest, SettingsSurviveAStartAndQuit) {
+  std::string config = home.path + ".local/share/Kelvane/config";
+  write_file(config, "laps=7\nthrottle_key=(30)a\nfov=95\n");
+  ProcessResult r = run({"--headless", "--track", "ridgeback", "--quit-after-ticks", "16", "--width", "800"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string text = read_file(config);
+  EXPECT_NE(text.find("laps=7.000000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("fov=95.000000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("throttle_key="), std::string::npos) << text;
+  EXPECT_NE(text.find("xres=800\n"), std::string::npos) << text;  // an option that stores into a setting
+  EXPECT_NE(text.find("track=ridgeback\n"), std::string::npos) << text;
+  EXPECT_FALSE(file_exists(config + ".tmp"));
+}
+
+}  // namespace
