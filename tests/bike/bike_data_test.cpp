@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "bike/bike.h"
 #include "bike/bike_assets.h"
+#include "core/console.h"
 #include "bike/bike_info.h"
 #include "bike/rider_bind.h"
 #include "bike/shape.h"
@@ -141,6 +143,38 @@ TEST(BikeAssets, PlateColoursFromTheTextureName) {
   plate_colours(nullptr, bg, fg);
   EXPECT_EQ(bg[1], 255);
   EXPECT_EQ(fg[1], 0);
+}
+
+}  // namespace
+
+namespace {
+
+bool console_has(const std::string& text) {
+  for (int i = 0; i < console_ring_size; ++i) {
+    const char* l = console_line(i);
+    if (l && std::string(l).find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(BikeAssets, MissingVariantFallsBackToTheRecordsDefaults) {
+  GameData data;
+  physics_init();
+  console_clear();
+  Rider* r = bike_create("crf450(2013)", 3, "123456789", nullptr, nullptr,
+                         "@mybikes/crf-red-1.png", nullptr);
+  EXPECT_TRUE(console_has("Warning: Can't load @crf450v2013_frame-red.vm or "
+                          "@mybikes/crf450v2013_frame-red.vm"));
+  // The chosen texture failed too: the record's texture and plain models stand in.
+  EXPECT_NE(r->textures[texture_bike].colour, 0u);
+  for (int m = 0; m < rider_model_count; ++m) EXPECT_NE(r->models[m], nullptr) << m;
+  for (int s = 0; s < rider_shape_count; ++s) EXPECT_NE(r->shapes[s], nullptr) << s;
+  EXPECT_STREQ(r->number, "1234567");
+  EXPECT_EQ(r->slot, 3);
+  EXPECT_EQ(r->number_plate_texture, 0u);  // no text rendering: no plate yet
+  EXPECT_EQ(r->plate_background[0], 255);
+  bike_free(r);
+  physics_shutdown();
 }
 
 }  // namespace
