@@ -436,6 +436,22 @@ void bike_suspension(Rider* r) {
   dJointSetHingeParam(pivot, dParamFMax, std::fabs(t));
 }
 
+float rider_z_target(float dy, float dab, float lean) {
+  return clampf((0.5f + 0.5f * dab) * dy - lean, -0.75f, 0.75f);
+}
+
+void rider_z_spring(float dz, float e, float z_spring, float weight_scale, float* k, float* c) {
+  // Beyond the seat's range a stiff spring catches the torso.
+  if (dz >= -0.75f && dz <= 0.75f) {
+    *k = 600 * z_spring + 100 * std::fabs(e);
+    *c = 0;
+  } else {
+    *k = *c = 2500;
+  }
+  *k *= weight_scale;
+  *c *= weight_scale;
+}
+
 void bike_rider_springs(Rider* r) {
   if (!r->mount_attached) return;
   dBodyID frame = r->body[body_frame];
@@ -451,17 +467,9 @@ void bike_rider_springs(Rider* r) {
   const float dab = r->control.dab;
   const float pos[3] = {p.x, p.y, p.z};
 
-  const float target = clampf((0.5f + 0.5f * dab) * dy - r->control.lean, -0.75f, 0.75f);
-  float e = dz - target;
+  float e = dz - rider_z_target(dy, dab, r->control.lean);
   float k, c;
-  if (dz >= -0.75f && dz <= 0.75f) {
-    k = 600 * r->rider_zspring + 100 * std::fabs(e);
-    c = 0;
-  } else {
-    k = c = 2500;
-  }
-  k *= ws;
-  c *= ws;
+  rider_z_spring(dz, e, r->rider_zspring, ws, &k, &c);
   if (k > 0) {
     const Vec3 n = e < 0 ? -z_axis : z_axis;
     const float normal[3] = {n.x, n.y, n.z};

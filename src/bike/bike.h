@@ -57,6 +57,9 @@ float bike_weight_scale(const Rider* rider);       // rider weight / 150 lb
 // The suspension laws, exposed for their tests.
 float fork_force(const Rider* rider, float position, float rate);     // lbf, >= 0 pushes out
 float shock_torque(const Rider* rider, float angle, float rate);      // ft lbf
+// The rider's fore-aft spring: its target offset (ft) and its stiffness and damping.
+float rider_z_target(float dy, float dab, float lean);
+void rider_z_spring(float dz, float e, float z_spring, float weight_scale, float* k, float* c);
 // Total mass of the seven bodies of a record at distribution d (slugs).
 float bike_total_mass(const BikeInfo* info);
 

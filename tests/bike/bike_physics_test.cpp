@@ -58,6 +58,21 @@ TEST_F(PhysicsTest, ForkAndShockLaws) {
               -r->shock_rebound_damping * l * l, 1e-2f);
 }
 
+TEST(RiderSprings, TargetAndStiffness) {
+  EXPECT_FLOAT_EQ(rider_z_target(0, 0, 1), -0.75f);   // leaning forward: clamped
+  EXPECT_FLOAT_EQ(rider_z_target(0, 0, -1), 0.75f);
+  EXPECT_FLOAT_EQ(rider_z_target(0.4f, 1, 0), 0.4f);  // dabbing follows the height fully
+  EXPECT_FLOAT_EQ(rider_z_target(0.4f, 0, 0.1f), 0.1f);
+  const float ws = 5.46875f * 32 / 150;
+  float k, c;
+  rider_z_spring(0.2f, -0.3f, 0.5f, ws, &k, &c);
+  EXPECT_NEAR(k, (300 + 100 * 0.3f) * 1.1667f, 0.05f);
+  EXPECT_EQ(c, 0);
+  rider_z_spring(0.9f, 0.1f, 0.5f, ws, &k, &c);  // beyond the seat's range
+  EXPECT_NEAR(k, 2500 * ws, 1e-3f);
+  EXPECT_NEAR(c, 2500 * ws, 1e-3f);
+}
+
 TEST_F(PhysicsTest, ResetRotateTranslateAndSolidity) {
   Rider* r = add();
   float home[bike_body_count][3];
