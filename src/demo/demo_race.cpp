@@ -150,7 +150,21 @@ void hook_demo_tick(int) {
     flush_next = false;
   }
   if (demo_playback.active) {
-    if (assignment_pending) assign_slots();
+    if (assignment_pending) {
+      assign_slots();
+      // A played race keeps the recorded length, so that it finishes as the recorded one did.
+      if (!demo_playback.hot_lap) {
+        const DemoHeader& h = demo_playback.reader.header;
+        race.time_limit_ticks = h.time_limit_ticks;
+        race.extra_laps = h.extra_laps;
+        if (h.time_limit_ticks == 0) {
+          race.race_laps = h.extra_laps;
+          race.halfway_lap = (h.extra_laps + 1) / 2;
+        } else {
+          race.race_laps = race.halfway_lap = max_race_laps;
+        }
+      }
+    }
     demo_play_tick(&race.race_tick);
   }
 }

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "bike/bike.h"
-#include "core/setup_file.h"
 #include "demo/demo_seams.h"
 #include "track/terrain.h"
 
@@ -18,7 +16,6 @@ namespace {
 constexpr double pi = 3.14159265358979323846;
 constexpr double u24_max = 16777215.0;
 constexpr double u16_max = 65535.0;
-constexpr double rpm_per_rad_s = 9.549296585513721;
 
 // NaN counts as the low end so that a broken body state still packs to a valid record.
 double unit(double v, double lo, double range) {
@@ -203,43 +200,6 @@ void state_interpolate(const StateRecord* ra, const StateRecord* rb, double f, S
   r.bytes[36] = nearer[36];
   put_u16(r.bytes + 37, lerp_code(get_u16(a + 37), get_u16(b + 37), g, u16_max));
   *out = r;
-}
-
-void pack_state(const Rider* rider, StateRecord* out) {
-  PackRange range = demo_pack_range;
-  range.fork_travel = rider->info.fork_travel;
-  range.swingarm_travel = rider->info.swingarm_travel;
-  StatePose p = {};
-  float v[4];
-  bike_body_position(rider, body_frame, v);
-  for (int i = 0; i < 3; ++i) p.position[i] = v[i];
-  bike_body_quaternion(rider, body_frame, v);
-  for (int i = 0; i < 4; ++i) p.orientation[i] = v[i];
-  float rp[3];
-  bike_body_position(rider, body_rider, rp);
-  for (int i = 0; i < 3; ++i) p.rider_offset[i] = static_cast<double>(rp[i]) - p.position[i];
-  bike_body_quaternion(rider, body_rider, v);
-  for (int i = 0; i < 4; ++i) p.rider_orientation[i] = v[i];
-  p.steering = bike_steering_angle(rider);
-  p.swingarm = bike_swingarm_angle(rider);
-  p.fork = bike_fork_position(rider);
-  p.wheel_angle[0] = bike_wheel_angle(rider, 0);
-  p.wheel_angle[1] = bike_wheel_angle(rider, 1);
-  if (rider->down_ticks > 0) {
-    int t = rider->down_ticks;
-    int level = (15 * t - 15) / 127;
-    p.down_level = level > 15 ? 15 : level;
-  } else {
-    p.down_level = -1;
-  }
-  p.gear = rider->gear;
-  p.dab = rider->down_ticks <= 0 && rider->dab_extension > 0;
-  float throttle = rider->control.throttle;
-  p.throttle_level = std::isfinite(throttle) ? static_cast<int>(throttle * 15) : 0;
-  p.rpm = static_cast<double>(rider->engine_speed) * rpm_per_rad_s;
-  // The integrity bit reports the setup out-of-range flag to peers.
-  p.integrity = setup_file_out_of_range;
-  state_encode(&p, &range, out);
 }
 
 void unpack_state(Rider* rider, const StateRecord* before, const StateRecord* after,
