@@ -211,7 +211,7 @@ int best_lap(const Rider* r) {
 }
 
 bool has_finished(Rider* r) {
-  if (!r) return false;
+  if (!r || race.hot_lap_mode) return false;
   if (r->finished) return true;
   int leader = leader_slot();
   if (leader < 0 || !timing_usable()) return false;
@@ -259,7 +259,8 @@ void timing_step(int slot, const float front[3]) {
     r->last_crossing_tick = race.race_tick;
     if (race_hooks.lines_crossing) race_hooks.lines_crossing(r, slot);
     r->checkpoints_passed = static_cast<int>(idx) + 1;
-    if (checkpoint_ends_lap(static_cast<int>(idx)) && !r->finished) {
+    // Hot laps have no end: each lap restarts at the lap line, so nobody ever finishes.
+    if (checkpoint_ends_lap(static_cast<int>(idx)) && !r->finished && !race.hot_lap_mode) {
       long long e = finish_checkpoint();
       bool leader_done = race.standings_count > 0 && race.standings[0].checkpoints > e;
       if (leader_done || laps_completed(r) >= race.race_laps) r->finished = true;
@@ -278,7 +279,7 @@ void update_standings() {
   }
   std::sort(race.standings, race.standings + race.standings_count, standing_before);
   if (race.time_limit_ticks > 0) fix_timed_length();
-  if (!race.results_final && timing_usable() && everyone_done()) {
+  if (!race.results_final && !race.hot_lap_mode && timing_usable() && everyone_done()) {
     compute_results();
     race_results_became_final();
   }

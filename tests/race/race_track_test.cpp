@@ -264,3 +264,40 @@ TEST_F(DefaultTrackRace, HotLapCopiesTheRecordedLapOverTheMissingFastLap) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DefaultTrackRace, HotLapKeepsTheFastLapUntilACleanLapBeatsIt) {
+  race_hooks.demo_start_recording = record_lap;
+  recordings = 0;
+  std::string fast = roots.home + "ridgeback/fastlap.kvdemo";
+  make_folders_for(fast.c_str());
+  write_file(fast, "old");
+  start_race(nullptr, false, false, 0, 0, 0);
+  ASSERT_TRUE(race.started);
+  Rider* player = session.slots[0].rider;
+  int guard = 0;
+  while (recordings < 2 && guard++ < 1000) {
+    carry_to_next_gate(player, 1);
+    race_tick_step();
+  }
+  ASSERT_EQ(recordings, 2);
+  EXPECT_EQ(read_file(fast), "old");  // the way to the line is no timed lap
+  EXPECT_EQ(race.last_lap_ticks, 0);
+  int lap_start = crossing_tick(0, timing.first_lap_count - 1);
+  while (recordings < 3 && guard++ < 1000) {
+    carry_to_next_gate(player, 1);
+    race_tick_step();
+  }
+  ASSERT_EQ(recordings, 3);
+  EXPECT_EQ(read_file(fast), "lap 2");
+  EXPECT_GT(race.last_lap_ticks, 0);
+  EXPECT_EQ(race.best_lap_ticks, race.last_lap_ticks);
+  EXPECT_NEAR(race.last_lap_ticks, timing.normal_lap_count, 2);  // a gate every tick
+  EXPECT_GT(lap_start, 0);
+  EXPECT_FALSE(file_exists(fast + ".tmp"));
+  EXPECT_FALSE(player->finished);
+  EXPECT_FALSE(race_results_are_final());  // hot laps never end
+}
+
+}  // namespace
