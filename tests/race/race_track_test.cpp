@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bike/bike.h"
 #include "bike/shape.h"
@@ -298,6 +299,58 @@ TEST_F(DefaultTrackRace, HotLapKeepsTheFastLapUntilACleanLapBeatsIt) {
   EXPECT_FALSE(file_exists(fast + ".tmp"));
   EXPECT_FALSE(player->finished);
   EXPECT_FALSE(race_results_are_final());  // hot laps never end
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> events;
+int demo_riders_left = 0;
+bool fake_demo_load(const char** track, int* drop) {
+  *track = "ridgeback";
+  *drop = 500;
+  demo_riders_left = 1;
+  return true;
+}
+bool fake_next_rider(RaceRiderDesc* d) {
+  if (demo_riders_left <= 0) return false;
+  --demo_riders_left;
+  d->bike = "yz250f";
+  d->number = "55";
+  d->name = "Ghost";
+  return true;
+}
+void fake_apply(Rider*, int slot, int tick) { events.push_back("history " + std::to_string(slot) + " " + std::to_string(tick)); }
+void fake_pilot(Rider*, int slot) { events.push_back("pilot " + std::to_string(slot) + " " + std::to_string(race.race_tick)); }
+void fake_demo_tick(int tick) { events.push_back("demo " + std::to_string(tick)); }
+
+TEST_F(DefaultTrackRace, DemoRidersFillEmptySlotsAndTheTickKeepsItsOrder) {
+  race_hooks.demo_load = fake_demo_load;
+  race_hooks.demo_next_rider = fake_next_rider;
+  race_hooks.history_apply = fake_apply;
+  race_hooks.auto_pilot_step = fake_pilot;
+  race_hooks.demo_tick = fake_demo_tick;
+  race.requested_track = "no_such_track";  // the demo's track wins
+  events.clear();
+  int lineup[max_riders] = {lineup_robot};
+  start_race(lineup, true, false, 0, 2, 0);
+  ASSERT_TRUE(race.started);
+  EXPECT_STREQ(session.loaded_track, "ridgeback");
+  EXPECT_EQ(race.gate_drop_tick, 500);
+  ASSERT_NE(session.slots[1].rider, nullptr);
+  EXPECT_EQ(session.slots[1].kind, slot_replayed);
+  EXPECT_STREQ(session.slots[1].rider->info.model_name, "yz250f(2008)");
+  EXPECT_STREQ(race_slots[1].name, "Ghost");
+  EXPECT_EQ(session.slots[1].rider->solidity, 0.0f);
+  EXPECT_EQ(session.slots[1].rider->assists.roll_damping, 100.0f);
+  EXPECT_EQ(session.slots[2].rider, nullptr);
+  EXPECT_EQ(events, (std::vector<std::string>{"demo 0"}));
+  events.clear();
+  race_tick_step();
+  race_tick_step();
+  EXPECT_EQ(events, (std::vector<std::string>{"history 1 0", "pilot 0 0", "demo 1", "history 1 1",
+                                              "pilot 0 1", "demo 2"}));
 }
 
 }  // namespace
