@@ -184,3 +184,49 @@ TEST_F(RecordedRace, TheSameRaceTwiceWritesTheSameBytes) {
   EXPECT_EQ(read_file(roots.home + "demos/default00.kvdemo"), first);
   EXPECT_GT(first.size(), 1000u);
 }
+
+TEST_F(RecordedRace, RewindingFiveSecondsReopensCheckpointsAndTheRaceEndsAlike) {
+  Outcome live = record_race();
+  memset(&session, 0, sizeof session);
+  race = RaceState{};
+  demo_install_race_hooks();
+  int lineup[max_riders] = {};
+  start_race(lineup, true, false, 0, 1000, 0);
+  ASSERT_TRUE(demo_is_playing());
+  // Ride until the fastest robot has finished, then go back 5 s.
+  int until = race.gate_drop_tick + 700;
+  while (race.race_tick < until) race_tick_step();
+  int passed_before = session.slots[0].rider->checkpoints_passed;
+  ASSERT_GT(passed_before, 5);
+  demo_seek(-5.0);
+  int target = until - 640 - 1;
+  EXPECT_EQ(race.race_tick, target + 1);  // the seek runs one race tick after the target
+  for (int s = 0; s < 3; ++s) {
+    const Array<int>& c = race_slots[s].crossings;
+    for (int i = 0; i < c.count; ++i) EXPECT_LE(c.items[i], target + 1) << s << " " << i;
+  }
+  EXPECT_LT(session.slots[0].rider->checkpoints_passed, passed_before);
+  EXPECT_FALSE(session.slots[0].rider->finished);
+  EXPECT_FALSE(race.results_final);
+  // Skipping forward runs the race; the played race still ends as the recorded one did.
+  int now = race.race_tick;
+  demo_seek(2.0);
+  EXPECT_EQ(race.race_tick, now + 256);
+  Outcome played = run_to_finish();
+  EXPECT_EQ(played.order, live.order);
+}
+
+TEST_F(RecordedRace, SeekingNeedsAPlayingDemoAndNoLocalRiders) {
+  record_race();
+  memset(&session, 0, sizeof session);
+  race = RaceState{};
+  demo_install_race_hooks();
+  int lineup[max_riders] = {};
+  lineup[5] = lineup_robot;  // a simulated rider beside the demo: no seeking
+  start_race(lineup, true, false, 0, 1000, 0);
+  ASSERT_TRUE(demo_is_playing());
+  for (int i = 0; i < 700; ++i) race_tick_step();
+  int now = race.race_tick;
+  demo_seek(-5.0);
+  EXPECT_EQ(race.race_tick, now);
+}
