@@ -5,6 +5,10 @@
 #include "ride_fixture.h"
 #include "bike/setup.h"
 #include "core/setup_file.h"
+#include "resources/data.h"
+#include "test_support.h"
+#include "track/timing_gates.h"
+#include "track/track.h"
 
 namespace {
 
@@ -387,6 +391,62 @@ TEST_F(ControlTest, HardCrashKnocksDownAndTheRiderGetsBackOn) {
                                        r->info.rider_seat[2] - r->info.frame_centre[2]});
   bike_body_position(r, body_rider, seat);
   EXPECT_LT(std::hypot(seat[0] - s.x, seat[1] - s.y, seat[2] - s.z), 0.5f);
+}
+
+// The default track, one bike of each engine class with the default setup: it stands on the
+// start grid with its feet down, then rides off the line without falling.
+struct TrackRide : PhysicsTest {
+  DataRootsFixture roots;
+  void SetUp() override {
+    setenv("KV_HOME", KV_GAME_DIR, 1);
+    data_reset_for_tests();
+    shape_cache_clear();
+    PhysicsTest::SetUp();
+  }
+  void TearDown() override {
+    PhysicsTest::TearDown();
+    if (track_name) track_free();
+    shape_cache_clear();
+  }
+};
+
+TEST_F(TrackRide, EveryEngineClassStandsAndRidesOffTheGrid) {
+  ASSERT_TRUE(track_load("ridgeback"));
+  ASSERT_GT(timing.start_slot_count, 0);
+  const StartSlot& slot = timing.slots[0];
+  for (const char* model : {"crf450(2013)", "yz250f(2013)", "250sx(2012)", "cr125", "rs50cr"}) {
+    Rider* r = add(model);
+    default_setup(r);
+    r->assists.auto_shift = true;
+    bike_rotate(r, 0, 1, 0, slot.angle);
+    float f[3];
+    bike_body_position(r, body_frame, f);
+    const float ground = terrain_height(&track_terrain, slot.position[0], slot.position[2]);
+    const float lowest = r->info.front_wheel.centre[1] - r->info.front_wheel.torus_radius -
+                         r->info.front_wheel.tyre_radius;
+    bike_translate(r, slot.position[0] - f[0], ground + 0.3f - lowest, slot.position[2] - f[2]);
+    int tick = 0;
+    auto run = [&](int n) {
+      for (int i = 0; i < n; ++i, ++tick) {
+        bike_collide_world(&track_terrain, r);  // the start gate has no race to drop it
+        physics_step();
+        bike_check_finite(r);
+        bike_tick(r, tick, 10 * 128);
+      }
+    };
+    run(10 * 128);  // waiting for the gate
+    EXPECT_GT(body_axis(r->body[body_frame], 1).y, 0.95f) << model;
+    EXPECT_EQ(r->crash_count, 0) << model;
+    r->control.clutch = 1;
+    r->control.throttle = 1;
+    const Vec3 start = body_pos(r->body[body_frame]);
+    run(4 * 128);
+    EXPECT_GT(length(body_pos(r->body[body_frame]) - start), 10) << model;
+    EXPECT_GT(body_axis(r->body[body_frame], 1).y, 0.8f) << model;
+    EXPECT_EQ(r->crash_count, 0) << model;
+    bike_free(r);
+    riders.clear();
+  }
 }
 
 }  // namespace

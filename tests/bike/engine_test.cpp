@@ -202,6 +202,26 @@ TEST_F(EngineTest, TopSpeedPerGear) {
   }
 }
 
+// One bike of each engine class: first gear tops out where the gearing puts the rev limit.
+TEST_F(EngineTest, FirstGearTopSpeedForEveryEngineClass) {
+  for (const char* model : {"crf450(2013)", "yz250f(2013)", "250sx(2012)", "cr125", "rs50cr"}) {
+    Rider* r = ride(model);
+    step(64);
+    const BikeInfo& b = r->info;
+    const float g = b.gear_ratio[0] * b.primary_reduction * r->final_drive;
+    const float top = b.rev_limit_rpm * rpm / g * (b.rear_wheel.torus_radius + b.rear_wheel.tyre_radius);
+    launch(r, top * 0.8f);
+    r->engine_speed = b.rev_limit_rpm * 0.8f * rpm;
+    r->control.clutch = 1;
+    r->control.throttle = 1;
+    step(10 * 128);
+    EXPECT_NEAR(speed(r), top, top * 0.05f) << model;
+    EXPECT_EQ(r->down_ticks, 0) << model;
+    bike_free(r);
+    riders.clear();
+  }
+}
+
 TEST_F(EngineTest, AutomaticShiftingUpshiftsUnderFullThrottle) {
   Rider* r = ride();
   r->assists.auto_shift = true;
