@@ -230,3 +230,50 @@ TEST_F(RecordedRace, SeekingNeedsAPlayingDemoAndNoLocalRiders) {
   demo_seek(-5.0);
   EXPECT_EQ(race.race_tick, now);
 }
+
+TEST_F(RecordedRace, HotLapRecordsTheLapAndRacesItAsAGhost) {
+  race.requested_track = "ridgeback";
+  start_race(nullptr, false, false, 0, 0, 0);
+  ASSERT_TRUE(race.hot_lap_mode);
+  ASSERT_TRUE(demo_recording.active);
+  std::string last = roots.home + "ridgeback/lastlap.kvdemo";
+  std::string fast = roots.home + "ridgeback/fastlap.kvdemo";
+  Rider* player = session.slots[0].rider;
+  ASSERT_NE(player, nullptr);
+  int guard = 0;
+  while (laps_completed(player) == 0 && guard++ < 2000) {
+    // One gate every 8 ticks, as the recorded robots ride.
+    if (race.race_tick % 8 == 0) {
+      int entry = timing_checkpoint_entry(player->checkpoints_passed);
+      int gate = entry >= not_switch_point ? entry - not_switch_point : entry;
+      const TimingGate& g = timing.gates[gate];
+      float x = g.centre[0] + g.direction[0] * 1.5f, z = g.centre[2] + g.direction[2] * 1.5f;
+      float f[3];
+      bike_body_position(player, body_front_wheel, f);
+      bike_translate(player, x - f[0], terrain_height(&track_terrain, x, z) + 2.5f - f[1], z - f[2]);
+    }
+    race_tick_step();
+  }
+  ASSERT_EQ(laps_completed(player), 1);
+  // The finished lap was closed into place and became the fast lap; a new lap is recording.
+  ASSERT_TRUE(file_exists(fast));
+  EXPECT_TRUE(file_exists(last));
+  DemoReader r;
+  ASSERT_EQ(demo_reader_open(&r, fast.c_str(), nullptr), demo_loaded);
+  EXPECT_EQ(r.header.rider_count, 1);
+  demo_reader_close(&r);
+  EXPECT_TRUE(demo_recording.active);
+  // The ghost rides in slot 1 from now on, in the race's time.
+  ASSERT_TRUE(demo_is_playing());
+  ASSERT_NE(session.slots[1].rider, nullptr);
+  EXPECT_EQ(session.slots[1].kind, slot_replayed);
+  EXPECT_EQ(demo_playback.slot_of[0], 1);
+  for (int i = 0; i < 32; ++i) race_tick_step();
+  int before, after;
+  ASSERT_TRUE(history_span(1, race.race_tick, &before, &after));
+  EXPECT_GE(before, race.race_tick - 32);
+  EXPECT_GE(after, race.race_tick);
+  // Read half a second ahead.
+  const SlotHistory& h = state_history.slots[1];
+  EXPECT_GE(h.entries[h.head].tick, race.race_tick + 48);
+}
