@@ -393,6 +393,40 @@ TEST_F(ControlTest, HardCrashKnocksDownAndTheRiderGetsBackOn) {
   EXPECT_LT(std::hypot(seat[0] - s.x, seat[1] - s.y, seat[2] - s.z), 0.5f);
 }
 
+// Arcade physics holds the lean the steer asks for: a quarter turn of lean at full steer.
+TEST_F(ControlTest, ArcadeLeansAsTheSteerAsks) {
+  Rider* r = ride();
+  default_setup(r);
+  r->assists.arcade = true;
+  step(64);
+  bike_set_gear(r, 1);
+  launch(r, 30);
+  r->engine_speed = 6000 / 9.549296f;
+  r->control.steer = 0.5f;
+  for (int i = 0; i < 8 * 128; ++i) {
+    hold_speed(r, 30);
+    step();
+  }
+  EXPECT_NEAR(r->lean_angle, -pi / 8, 0.02f);
+  EXPECT_EQ(r->down_ticks, 0);
+}
+
+// Backing up pushes a stopped bike backwards in pulses, feet down.
+TEST_F(ControlTest, BackUpPushesBackwards) {
+  Rider* r = ride();
+  default_setup(r);
+  step(64);
+  const Vec3 start = frame_position(r);
+  r->control.back_up = 1;
+  step(4 * 128);
+  const Vec3 end = frame_position(r);
+  EXPECT_GT(end.z - start.z, 4) << "backwards is +z for a bike facing -z";
+  EXPECT_LT(std::fabs(end.x - start.x), 1);
+  EXPECT_LT(speed(r), 5);
+  EXPECT_EQ(r->control.dab, 0) << "the push's dab lasts one tick";
+  EXPECT_GT(r->dab_extension, 0);
+}
+
 // The default track, one bike of each engine class with the default setup: it stands on the
 // start grid with its feet down, then rides off the line without falling.
 struct TrackRide : PhysicsTest {
