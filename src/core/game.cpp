@@ -15,6 +15,10 @@
 #include "core/session.h"
 #include "core/settings.h"
 #include "core/track_list.h"
+#include "bike/bike.h"
+#include "bike/shape.h"
+#include "demo/demo_race.h"
+#include "race/race.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window_modes.h"
@@ -41,10 +45,6 @@ void close_devices_for_exit() {
   created.audio = false;
   if (created.window && frontend.window_destroy) frontend.window_destroy();
   created.window = false;
-}
-
-void race_tick_step() {
-  // The race module fills this when it lands; until then the tick only counts.
 }
 
 bool menu_freezes_game() {
@@ -84,6 +84,7 @@ void run_one_tick(double due_wall, bool last) {
 
 bool quit_requested() {
   if (session.quit) return true;
+  if (options.quit_after_race && race_results_are_final()) return true;
   return options.quit_after_ticks >= 0 && session.ticks_run >= options.quit_after_ticks;
 }
 
@@ -107,9 +108,10 @@ void options_into_derived() {
 
 void shutdown_all() {
   // The network goodbye, series standings and learned lines come with their modules.
-  velk_log("Deallocating bikes\n");
-  for (RiderSlot& slot : session.slots) slot.rider = nullptr;
-  velk_log("Finished deallocating bikes\n");
+  // Riders, demos and the track, then the physics world.
+  race_shutdown();
+  demo_shutdown();
+  physics_shutdown();
   session.loaded_track = nullptr;
   if (created.bindings) {
     bindings_close_axes(&session);
@@ -178,6 +180,9 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
     velk_log(nullptr);
     return 1;
   }
+
+  // 4. The fixed shape files: a mismatch only matters to a race server, which is told.
+  shape_files_check();
 
   // 5. Video modes for the settings; the processor (the software ground composition wants MMX).
   int mode_count = 0;
@@ -287,16 +292,15 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
     created.bindings = true;
   }
 
+  // 24. The physics world.
+  physics_init();
+
   // 25.-27. The demo named on the command line, the slots, the first race start.
+  demo_install_race_hooks();
+  if (options.demo_file) demo_selected_name = options.demo_file;
   session_reset_slots(&session);
-  const char* track_to_load = options.track;
-  if (start_ok && track_to_load) {
-    if (track_list_find(&track_list, track_to_load) >= 0) {
-      session.loaded_track = intern_string(track_to_load);
-    } else {
-      console_printf("Can't open '%.950s'", track_to_load);
-    }
-  }
+  session.loaded_track = nullptr;
+  if (start_ok && (options.track || options.demo_file)) start_first_race(options.demo_file != nullptr);
   if (!session.loaded_track) session.view_mode = title_view;
 
   // 28. The main loop.

@@ -101,8 +101,11 @@ int velk_log_v(const char* format, va_list args) {
   }
   if (log_closed) return 0;
   if (format[0] == 19) {
-    if (strcmp(format + 1, "FLUSH") == 0) log_flush = true;
-    else if (strcmp(format + 1, "NOFLUSH") == 0) log_flush = false;
+    // A trailing line feed is tolerated: callers write these like any other log line.
+    std::string word = format + 1;
+    while (!word.empty() && (word.back() == '\n' || word.back() == '\r')) word.pop_back();
+    if (word == "FLUSH") log_flush = true;
+    else if (word == "NOFLUSH") log_flush = false;
     return 0;
   }
   if (!log_configured) {

@@ -611,7 +611,7 @@ void false_start_step(Rider* r, const float frame[3]) {
 
 void start_race(const int* lineup, bool load_demo, bool record_demo, int time_limit_ticks, int laps,
                 int skill) {
-  velk_log("FLUSH\n");
+  velk_log("\x13" "FLUSH");
   if (race_hooks.series_refresh) race_hooks.series_refresh();
   loading("Resetting...");
   roster_shuffle();
@@ -719,7 +719,7 @@ void start_race(const int* lineup, bool load_demo, bool record_demo, int time_li
   if (session.view_slot < 0 || session.view_slot >= max_riders) session.view_slot = 0;
   if (session.slots[session.view_slot].kind == slot_local && race_hooks.chase_camera_reset)
     race_hooks.chase_camera_reset();
-  velk_log("NOFLUSH\n");
+  velk_log("\x13" "NOFLUSH");
 }
 
 void start_first_race(bool demo_loaded) {
