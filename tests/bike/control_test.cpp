@@ -427,6 +427,56 @@ TEST_F(ControlTest, BackUpPushesBackwards) {
   EXPECT_GT(r->dab_extension, 0);
 }
 
+int aim_calls = 0;
+bool aim_to_the_right(const Rider* r, float aim[3]) {
+  ++aim_calls;
+  float p[3];
+  bike_body_position(r, body_frame, p);
+  aim[0] = p[0] + 50;
+  aim[1] = p[1];
+  aim[2] = p[2];
+  return true;
+}
+bool finishes(Rider* r) {
+  r->finished = true;
+  return true;
+}
+
+// A fallen, stopped rider with his feet down is turned toward the aim point of the racing
+// lines; without lines, or once the finish rule marks him, nothing turns him.
+TEST_F(ControlTest, RealignAfterFallGoesThroughTheHooks) {
+  Rider* r = ride();
+  default_setup(r);
+  step(16);
+  r->checkpoints_passed = 1;
+  r->control.dab = 1;
+  dBodyID frame = r->body[body_frame];
+  const struct {
+    bool (*aim)(const Rider*, float[3]);
+    bool (*finish)(Rider*);
+    float lean;
+    int motors, calls;
+  } cases[] = {
+      {aim_to_the_right, nullptr, 0.6f, 1, 1}, {nullptr, nullptr, 0.6f, 0, 0},
+      {aim_to_the_right, finishes, 0.6f, 0, 0}, {aim_to_the_right, nullptr, 0.2f, 0, 0},
+      {aim_to_the_right, nullptr, 1.2f, 0, 0},
+  };
+  for (const auto& c : cases) {
+    control_aim_point_hook = c.aim;
+    control_finish_hook = c.finish;
+    aim_calls = 0;
+    r->finished = false;
+    r->lean_angle = c.lean;
+    const int before = dBodyGetNumJoints(frame);
+    bike_dab_and_align(r);
+    EXPECT_EQ(dBodyGetNumJoints(frame) - before, c.motors) << c.lean;
+    EXPECT_EQ(aim_calls, c.calls) << c.lean;
+    dJointGroupEmpty(contact_group);
+  }
+  control_aim_point_hook = nullptr;
+  control_finish_hook = nullptr;
+}
+
 // The default track, one bike of each engine class with the default setup: it stands on the
 // start grid with its feet down, then rides off the line without falling.
 struct TrackRide : PhysicsTest {
