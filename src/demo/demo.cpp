@@ -206,11 +206,13 @@ void demo_play_tick(int* race_tick) {
       if (p.first_block_tick >= 0) {
         // Half a second ahead of the race, in the ghost's own time.
         if (static_cast<int64_t>(h.tick) + p.tick_offset - 64 > *race_tick) break;
-      } else if (states) {
+      } else if (states && h.tick >= 0 && h.tick <= demo_max_ticks) {
+        // A first tick outside the clock's range cannot start the race: such blocks are read
+        // as they come, still at most 128 per tick.
         p.first_block_tick = h.tick;
         if (p.hot_lap)
           p.tick_offset = *race_tick - h.tick;
-        else if (h.tick >= 0 && h.tick <= demo_max_ticks)
+        else
           *race_tick = h.tick;
       }
       if (!demo_read_block(&r, &sink)) break;

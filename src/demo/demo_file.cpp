@@ -125,8 +125,11 @@ bool demo_writer_close(DemoWriter* w) {
   bool ok = stream_flush(w->stream) && !w->failed;
   stream_close(w->stream);
   w->stream = nullptr;
+  char path[1100];
   if (!ok) {
+    // A torn recording must not replace the previous demo of that name.
     console_printf("Can't write demo file '%.900s'", w->final_name);
+    if (data_resolve_write_path(w->temp_name, path, sizeof path)) remove(path);
     return false;
   }
   return data_rename(w->temp_name, w->final_name) == 1;

@@ -21,6 +21,7 @@ const char* demo_selected_name = nullptr;
 namespace {
 
 bool flush_next = false;        // the first record tick of a recording flushes
+bool results_flushed = false;   // the tick the results became final was flushed
 bool assignment_pending = false;  // handed-out demo riders still need their slots
 int handed_out[max_riders];     // rider indices in the order the race took them
 int handed_out_count = 0;
@@ -129,7 +130,10 @@ void hook_demo_start_recording(const char* name) {
     slots[n++] = s;
   }
   h.rider_count = n;
-  if (demo_start_recording(&h, slots, n, name, settings.demo_backups)) flush_next = true;
+  if (demo_start_recording(&h, slots, n, name, settings.demo_backups)) {
+    flush_next = true;
+    results_flushed = race.results_final;
+  }
 }
 
 void hook_history_apply(Rider* rider, int slot, int tick) { apply_history(rider, slot, tick); }
@@ -146,7 +150,11 @@ void hook_history_clear() {
 
 void hook_demo_tick(int) {
   if (demo_recording.active) {
-    demo_record_tick(race.race_tick, flush_next);
+    // The tick the results become final is flushed too: a run that ends there (or a shutdown
+    // that releases the riders before the recording closes) still has the finishing records.
+    bool final_now = race.results_final && !results_flushed;
+    if (final_now) results_flushed = true;
+    demo_record_tick(race.race_tick, flush_next || final_now);
     flush_next = false;
   }
   if (demo_playback.active) {

@@ -95,9 +95,10 @@ Outcome record_race() {
   start_race(lineup, false, true, 0, 1, 0);
   EXPECT_TRUE(demo_recording.active);
   Outcome o = run_to_finish();
-  // The last records go out while the riders still exist; then the race is torn down.
-  demo_shutdown();
+  // The race releases its riders before it closes the recording: the records of the final
+  // tick went out when the results became final.
   race_shutdown();
+  demo_shutdown();
   return o;
 }
 
