@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 #include "bike/shape.h"
 #include "core/digest.h"
@@ -21,6 +22,10 @@ namespace {
 struct GameData : ::testing::Test {
   DataRootsFixture roots;
   void SetUp() override {
+    // The test tracks are fixtures beside the build; they join the home root for the test.
+    for (const char* t : {"testflat", "testslope", "testramp"})
+      std::filesystem::copy(std::string(KV_TEST_DATA_DIR) + "/" + t, roots.home + t,
+                            std::filesystem::copy_options::recursive);
     setenv("KV_HOME", KV_GAME_DIR, 1);
     data_reset_for_tests();
     console_clear();
@@ -174,7 +179,7 @@ void gzip_file(const std::string& from, const std::string& to) {
 }
 
 TEST_F(GameData, PlainAndCompressedCopiesHaveTheSameDigest) {
-  std::string src = std::string(KV_GAME_DIR) + "/testramp/";
+  std::string src = std::string(KV_TEST_DATA_DIR) + "/testramp/";
   const char* files[] = {"desc", "terrain.hf", "shadingx2.ppm", "tileinfo", "tilemap", "timing_gates"};
   for (const char* f : files) {  // "desc" first: writing it creates the folders
     write_file(roots.home + "plain/" + f, read_file(src + f));
@@ -219,7 +224,7 @@ TEST_F(GameData, TestTracksLoad) {
 }
 
 TEST_F(GameData, AFailedLoadLeavesNothingBehind) {
-  std::string src = std::string(KV_GAME_DIR) + "/testflat/";
+  std::string src = std::string(KV_TEST_DATA_DIR) + "/testflat/";
   for (const char* f : {"terrain.hf", "shadingx2.ppm", "tileinfo", "timing_gates"})
     write_file(roots.home + "broken/" + f, read_file(src + f));
   EXPECT_FALSE(track_load("broken"));  // no tilemap

@@ -16,6 +16,7 @@ struct DigestConstant {
 
 struct GenContext {
   std::string out_dir;                   // build/game, ends in "/"
+  std::string test_dir;                  // fixtures for the tests only, never installed; ends in "/"
   std::vector<ArchiveMember> archive;    // packed into "zzzz.saf" after every generator ran
   std::vector<DigestConstant> digests;   // written into the generated digest source
 };
@@ -33,3 +34,4 @@ void gen_first_track(GenContext* ctx);
 void gen_test_tracks(GenContext* ctx);
 void gen_images(GenContext* ctx);
 void gen_bike(GenContext* ctx);
+void gen_lines(GenContext* ctx);  // after the tracks: reads their written files

@@ -18,6 +18,7 @@ const Generator generators[] = {
     {"test tracks", gen_test_tracks},
     {"images", gen_images},
     {"bikes", gen_bike},
+    {"racing lines", gen_lines},
 };
 
 }  // namespace
@@ -26,13 +27,15 @@ void gen_pack_archive(GenContext* ctx, const std::string& name);
 void gen_write_digest_source(GenContext* ctx, const std::string& path);
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: kelvane_datagen <game folder> <digest source>\n");
+  if (argc != 4) {
+    fprintf(stderr, "usage: kelvane_datagen <game folder> <digest source> <test data folder>\n");
     return 2;
   }
   GenContext ctx;
   ctx.out_dir = argv[1];
   if (ctx.out_dir.empty() || ctx.out_dir.back() != '/') ctx.out_dir += '/';
+  ctx.test_dir = argv[3];
+  if (ctx.test_dir.empty() || ctx.test_dir.back() != '/') ctx.test_dir += '/';
   for (const Generator& g : generators) g.run(&ctx);
   gen_pack_archive(&ctx, "zzzz.saf");
   gen_write_digest_source(&ctx, argv[2]);

@@ -89,6 +89,10 @@ void write_test_track(GenContext* ctx, const std::string& name, const char* titl
 }  // namespace
 
 void gen_test_tracks(GenContext* ctx) {
+  // Fixtures go beside the build, never into the installed game: no test track in the menus.
+  GenContext fixtures;
+  fixtures.out_dir = ctx->test_dir;
+  ctx = &fixtures;
   write_test_track(ctx, "testflat", "Test: flat ground", flat);
   write_test_track(ctx, "testslope", "Test: slope", slope);
   write_test_track(ctx, "testramp", "Test: single ramp", ramp);
