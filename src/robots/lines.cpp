@@ -421,25 +421,27 @@ bool lines_cross(const RacingLine* a, const RacingLine* b) {
   return false;
 }
 
-bool lines_connect(const RacingLine* a, const RacingLine* b) {
-  if (a->sample_count < 3 || b->sample_count < 2) return false;
-  const LineSample& p1 = a->samples[a->sample_count - 3];
-  const LineSample& p2 = a->samples[a->sample_count - 2];
-  const LineSample& p3 = a->samples[a->sample_count - 1];
+void line_turn_centre(const LineSample& p1, const LineSample& p2, const LineSample& p3, double* cx, double* cz) {
   double m1x = (p1.x + p2.x) * 0.5, m1z = (p1.z + p2.z) * 0.5;
   double m2x = (p2.x + p3.x) * 0.5, m2z = (p2.z + p3.z) * 0.5;
   double nx = static_cast<double>(p2.z) - p1.z, nz = static_cast<double>(p1.x) - p2.x;
   double ux = (static_cast<double>(p3.x) - p2.x) * 0.5, uz = (static_cast<double>(p3.z) - p2.z) * 0.5;
   double l = nx * ux + nz * uz;
-  double cx, cz;
   if (std::fabs(l) > 1e-6) {
     double t = (ux * (m2x - m1x) + uz * (m2z - m1z)) / l;
-    cx = m1x + nx * t;
-    cz = m1z + nz * t;
+    *cx = m1x + nx * t;
+    *cz = m1z + nz * t;
   } else {
-    cx = m1x + 1000000.0 * nx;
-    cz = m1z + 1000000.0 * nz;
+    *cx = m1x + 1000000.0 * nx;
+    *cz = m1z + 1000000.0 * nz;
   }
+}
+
+bool lines_connect(const RacingLine* a, const RacingLine* b) {
+  if (a->sample_count < 3 || b->sample_count < 2) return false;
+  const LineSample& p3 = a->samples[a->sample_count - 1];
+  double cx, cz;
+  line_turn_centre(a->samples[a->sample_count - 3], a->samples[a->sample_count - 2], p3, &cx, &cz);
   auto hdist = [&](const LineSample& p) { return std::hypot(p.x - cx, p.z - cz); };
   double radius = hdist(p3);
   double d0 = hdist(b->samples[0]), d1 = hdist(b->samples[1]);

@@ -97,6 +97,9 @@ RacingLine* lines_find(int slot, int line_id);
 int lines_count(int slot);
 // Whether line b of the next slot continues the turn where line a ends.
 bool lines_connect(const RacingLine* a, const RacingLine* b);
+// Centre (x, z) of the circle through three samples' horizontal positions; collinear samples
+// put it 1000000 first-step lengths off to the side.
+void line_turn_centre(const LineSample& p1, const LineSample& p2, const LineSample& p3, double* cx, double* cz);
 // Whether two lines cross in the horizontal plane.
 bool lines_cross(const RacingLine* a, const RacingLine* b);
 // Offers samples of a run (times a over its segment, b with the next) to a slot.

@@ -1,0 +1,278 @@
+// Auto pilot planning: personalities, picking the next racing line and splicing it onto the
+// robot's path, and the traffic rule.
+#include "robots/autopilot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "bike/rider.h"
+#include "core/options.h"
+#include "platform/log.h"
+#include "race/race.h"
+
+RobotState robot_state[max_riders];
+
+namespace {
+
+const Personality personalities[personality_count] = {
+    {"empty", 0, 0, 0.0f, 0.0f, 0.0f},   {"zolt", 0, 0, 1.0f, 0.2f, 0.4f},
+    {"quenby", 2, 1, 10.0f, 0.2f, 0.4f}, {"osmer", 1, 0, 10.0f, 0.0f, 0.1f},
+    {"tester", 3, 3, 1.0f, 0.2f, 0.4f},
+};
+
+float clamp01(double v) { return static_cast<float>(std::clamp(v, 0.0, 1.0)); }
+
+double hdist(const LineSample& p, double cx, double cz) { return std::hypot(p.x - cx, p.z - cz); }
+
+// Replaces the junction from j0 to the first new sample by a cubic Hermite curve.
+void smooth_junction(Array<LineSample>* path, int j0, int first_new, const float forward[3]) {
+  LineSample* s = path->items;
+  int n = first_new - j0;
+  if (n <= 1 || j0 < 0 || first_new >= path->count) return;
+  if (s[j0].speed < 0 || s[first_new].speed < 0) return;
+  float t0[3], t1[3] = {0, 0, 0};
+  if (j0 == 0) {
+    for (int c = 0; c < 3; ++c) t0[c] = forward[c] * 7.5f * static_cast<float>(n);
+  } else {
+    t0[0] = (s[j0].x - s[j0 - 1].x) * static_cast<float>(n);
+    t0[1] = (s[j0].y - s[j0 - 1].y) * static_cast<float>(n);
+    t0[2] = (s[j0].z - s[j0 - 1].z) * static_cast<float>(n);
+  }
+  if (first_new + 1 < path->count) {
+    t1[0] = (s[first_new + 1].x - s[first_new].x) * static_cast<float>(n);
+    t1[1] = (s[first_new + 1].y - s[first_new].y) * static_cast<float>(n);
+    t1[2] = (s[first_new + 1].z - s[first_new].z) * static_cast<float>(n);
+  }
+  const LineSample a = s[j0], b = s[first_new];
+  for (int j = j0 + 1; j < first_new; ++j) {
+    float t = static_cast<float>(j - j0) / static_cast<float>(n), t2 = t * t, t3 = t2 * t;
+    float h00 = 2 * t3 - 3 * t2 + 1, h10 = t3 - 2 * t2 + t, h01 = -2 * t3 + 3 * t2, h11 = t3 - t2;
+    s[j].x = h00 * a.x + h10 * t0[0] + h01 * b.x + h11 * t1[0];
+    s[j].y = h00 * a.y + h10 * t0[1] + h01 * b.y + h11 * t1[1];
+    s[j].z = h00 * a.z + h10 * t0[2] + h01 * b.z + h11 * t1[2];
+    float speed = a.speed + (b.speed - a.speed) * t;
+    s[j].speed = std::min(speed, std::fabs(s[j].speed));
+    s[j].lean = a.lean + (b.lean - a.lean) * t;
+  }
+}
+
+float side_of(const float a[2], const float b[2], const float q[2]) {
+  return (q[0] - a[0]) * (a[1] - b[1]) + (q[1] - a[1]) * (b[0] - a[0]);
+}
+
+bool different_sides(float s1, float s2) { return (s1 < 0 && s2 >= 0) || (s1 >= 0 && s2 < 0); }
+
+}  // namespace
+
+const Personality* personality(int index) { return &personalities[std::clamp(index, 0, personality_count - 1)]; }
+
+int personality_find(const char* name) {
+  if (!name) return -1;
+  for (int i = 1; i < personality_count; ++i)
+    if (strcmp(personalities[i].name, name) == 0) return i;
+  return -1;
+}
+
+void set_personality(Rider* r, const char* name) {
+  if (!r || r->slot < 0 || r->slot >= max_riders) return;
+  int i = personality_find(name);
+  if (i < 0) {
+    velk_log("auto pilot personality '%s' not found\n", name ? name : "");
+    i = 1;
+  }
+  robot_state_reset(r->slot);
+  robot_state[r->slot].personality = i;
+}
+
+void robot_state_reset(int slot) {
+  if (slot < 0 || slot >= max_riders) return;
+  robot_state[slot] = RobotState{0, 0, 0, 0, 0.0f, -1000000, 0.0f};
+}
+
+int auto_pilot_cost_mode(const Personality* p, bool leads, float lead_seconds) {
+  return leads && lead_seconds > p->lead_threshold ? p->leading_mode : p->normal_mode;
+}
+
+int auto_pilot_pick(int slot, int mode, const float frame[3], const float forward[3]) {
+  if (slot < 0 || slot >= max_riders) return -1;
+  RobotState& st = robot_state[slot];
+  RiderLines& rl = rider_lines[slot];
+  int store_slot = slot_of(st.plan_segment);
+  if (store_slot < 0 || lines_count(store_slot) == 0) return -1;
+  RacingLine* row = line_store.slots[store_slot];
+  mode = std::clamp(mode, 0, 3);
+  const double dt = tick_seconds;
+  int tick = race.race_tick;
+
+  int64_t cost[lines_per_slot];
+  int64_t lowest = -1;
+  for (int i = 0; i < lines_per_slot; ++i) {
+    if (row[i].sample_count == 0) continue;
+    cost[i] = line_cost(&row[i], mode);
+    if (lowest < 0 || cost[i] < lowest) lowest = cost[i];
+  }
+  // The end of the path predicts where the next line should start.
+  bool fresh = rl.path.count < 3;
+  double cx = 0, cz = 0, radius = 0;
+  const LineSample* last = nullptr;
+  if (!fresh) {
+    const LineSample* s = rl.path.items + rl.path.count - 3;
+    line_turn_centre(s[0], s[1], s[2], &cx, &cz);
+    last = &s[2];
+    radius = hdist(*last, cx, cz);
+  }
+  int pick = -1;
+  double pick_score = 0, pick_match = 0;
+  for (int i = 0; i < lines_per_slot; ++i) {
+    const RacingLine& l = row[i];
+    if (l.sample_count == 0) continue;
+    double w = cost[i] == 0 ? 1.0 : static_cast<double>(lowest) / static_cast<double>(cost[i]);
+    if (mode < 3 && l.line_id == line_store.chains[mode][store_slot])
+      w += (1 - w) * clamp01((tick * dt - 40) * 0.05);
+    if (store_slot == 0) w = 0.8 + 0.2 * w;
+    double m = 0;
+    if (fresh) {
+      double dx = l.samples[0].x - frame[0], dy = l.samples[0].y - frame[1], dz = l.samples[0].z - frame[2];
+      double f = clamp01((100 - std::sqrt(dx * dx + dy * dy + dz * dz)) / 96);
+      m = 10 * f * f * f;
+    } else if (l.sample_count >= 2) {
+      double d0 = hdist(l.samples[0], cx, cz), d1 = hdist(l.samples[1], cx, cz);
+      double fs = clamp01((15 - (std::fabs(last->speed) - std::fabs(l.samples[0].speed))) / 5);
+      double fr = clamp01((5 - std::fabs(radius - d0)) / 3.5);
+      double ft = clamp01((3 - std::fabs(d1 - d0)) / 2);
+      m = fs * std::pow(fr * ft, 3);
+    }
+    double recency = clamp01((static_cast<double>(tick) - l.last_picked) * dt / 3);
+    double score = w * recency + m;
+    if (pick < 0 || score > pick_score) {
+      pick = i;
+      pick_score = score;
+      pick_match = m;
+    }
+  }
+  if (pick < 0) return -1;
+  RacingLine& chosen = row[pick];
+  if (options.debug_level > 0)
+    velk_log("auto pilot: picking %d score = %f match = %f last_picked = %f\n", pick, pick_score, pick_match,
+             chosen.last_picked * dt);
+  const LineSample tail = chosen.samples[chosen.sample_count - 1];
+  for (int i = 0; i < lines_per_slot; ++i) {
+    RacingLine& l = row[i];
+    if (l.sample_count == 0) continue;
+    const LineSample& e = l.samples[l.sample_count - 1];
+    float dx = e.x - tail.x, dy = e.y - tail.y, dz = e.z - tail.z;
+    if (i == pick || dx * dx + dy * dy + dz * dz <= 9.0f) l.last_picked = tick;
+  }
+  bool first_pick = st.plan_segment == 0;
+  rl.picked_line[st.plan_segment & 3] = chosen.line_id;
+  st.plan_segment++;
+
+  // Splice: keep 30 samples behind the robot, then the new line, with a smoothed junction.
+  if (rl.path_index > 30) {
+    int drop = rl.path_index - 30;
+    memmove(rl.path.items, rl.path.items + drop, sizeof(LineSample) * static_cast<size_t>(rl.path.count - drop));
+    rl.path.count -= drop;
+    rl.path_index = 30;
+  }
+  if (rl.path.count == 0)
+    for (int k = 0; k < 5; ++k) array_push(&rl.path, chosen.samples[0]);
+  int first_new = rl.path.count;
+  array_reserve(&rl.path, rl.path.count + chosen.sample_count);
+  for (int k = 0; k < chosen.sample_count; ++k) array_push(&rl.path, chosen.samples[k]);
+  smooth_junction(&rl.path, std::max(first_new - 5, std::max(rl.path_index, 0)), first_new, forward);
+
+  if (first_pick) {
+    const LineSample& o = rl.path.items[0];
+    int k = 0;
+    while (k < rl.path.count) {
+      const LineSample& q = rl.path.items[k];
+      float dx = q.x - o.x, dy = q.y - o.y, dz = q.z - o.z;
+      if (dx * dx + dy * dy + dz * dz > 100.0f) break;
+      ++k;
+    }
+    rl.path_index = std::min(k, rl.path.count - 1);
+    st.last_advance_tick = static_cast<int>(30 / dt);
+  }
+  return pick;
+}
+
+Footprint traffic_footprint(const float p[3], const float v[3]) {
+  float s = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+  float zx = 0, zz = 1, xx = 1, xz = 0;
+  if (s > 0) {
+    zx = -v[0] / s;
+    zz = -v[2] / s;
+    xx = -v[2] / s;
+    xz = v[0] / s;
+  }
+  const float lat[4] = {-2, -2, 2, 2}, lon[4] = {-4 - s, 4, 4, -4 - s};
+  Footprint f;
+  for (int i = 0; i < 4; ++i) {
+    f.corner[i][0] = p[0] + xx * lat[i] + zx * lon[i];
+    f.corner[i][1] = p[2] + xz * lat[i] + zz * lon[i];
+  }
+  f.centre[0] = p[0];
+  f.centre[1] = p[2];
+  f.forward[0] = zx;
+  f.forward[1] = zz;
+  return f;
+}
+
+bool traffic_blocks(const Footprint& a, const Footprint& b, float* distance2) {
+  float dx = b.centre[0] - a.centre[0], dz = b.centre[1] - a.centre[1];
+  *distance2 = dx * dx + dz * dz;
+  for (int i = 0; i < 4; ++i) {
+    const float* a0 = a.corner[i];
+    const float* a1 = a.corner[(i + 1) & 3];
+    const float* b0 = b.corner[i];
+    const float* b1 = b.corner[(i + 1) & 3];
+    if (different_sides(side_of(a0, a1, b0), side_of(a0, a1, b1)) &&
+        different_sides(side_of(b0, b1, a0), side_of(b0, b1, a1))) {
+      // Ahead of the robot, as the two of them see it.
+      return dx * a.forward[0] + dz * a.forward[1] < -dx * b.forward[0] - dz * b.forward[1];
+    }
+  }
+  return false;
+}
+
+float traffic_speed(const float p[3], const float v[3], float r0, float target, const float op[3], const float ov[3],
+                    float seconds_since_drop, bool* clear_picks) {
+  *clear_picks = false;
+  float s = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+  float zx = 0, zz = 1, xx = 1, xz = 0;
+  if (s > 0) {
+    zx = -v[0] / s;
+    zz = -v[2] / s;
+    xx = -v[2] / s;
+    xz = v[0] / s;
+  }
+  float tau = std::min(100.0f, seconds_since_drop);
+  float k = std::clamp((tau - 3) * 0.5f, 0.0f, 1.0f) * std::clamp((120 - tau) * 0.01f, 0.0f, 1.0f);
+  float cx = p[0] + r0 * xx, cz = p[2] + r0 * xz;
+  float dx = op[0] - cx, dz = op[2] - cz;
+  float dd = dx * dx + dz * dz;
+  float vx = ov[0], vz = ov[2];
+  if (dd > 0) {
+    float along = (vx * dx + vz * dz) / dd;
+    vx -= dx * along;
+    vz -= dz * along;
+  }
+  float w = vx * zx + vz * zz < 0 ? std::hypot(vx, vz) : 0.0f;
+  float gx = op[0] - p[0], gy = op[1] - p[1], gz = op[2] - p[2];
+  float d = std::sqrt(gx * gx + gy * gy + gz * gz);
+  float a = 8 * k + 12;
+  if (d >= a) {
+    if (w < target) {
+      float e = 0.2f * (s - w);
+      float y = s * e - 2.5f * e * e - w * e - d;
+      if (y > -a) {
+        float f = std::clamp((y + a) / 3, 0.0f, 1.0f);
+        target += (w - target) * f;
+        *clear_picks = true;
+      }
+    }
+    return target;
+  }
+  return std::min(target, (1 - 0.25f * k) * w);
+}

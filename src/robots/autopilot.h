@@ -1,0 +1,61 @@
+// The auto pilot's planning pieces: personalities, the line pick with its path splice, and the
+// traffic rule that slows a robot behind another rider.
+#pragma once
+
+#include "core/session.h"
+#include "robots/lines.h"
+
+struct Rider;
+
+struct Personality {
+  const char* name;
+  int normal_mode;
+  int leading_mode;
+  float lead_threshold;  // s
+  float reaction_min;    // s
+  float reaction_max;    // s
+};
+
+constexpr int personality_count = 5;
+const Personality* personality(int index);  // index clamped to the table
+// 1..4 for a known name, else -1.
+int personality_find(const char* name);
+
+// Robot state a slot carries besides its RiderLines.
+struct RobotState {
+  int personality;  // 0: not a robot
+  int plan_segment;
+  int last_advance_tick;
+  int lost_count;
+  float start_time;
+  int last_limit_tick;
+  float prev_throttle;
+};
+
+extern RobotState robot_state[max_riders];
+
+// Sets the slot's personality by name; unknown names are logged and get entry 1.
+void set_personality(Rider* rider, const char* name);
+void robot_state_reset(int slot);
+
+// The cost mode of a personality: its leading mode while leading by more than its threshold.
+int auto_pilot_cost_mode(const Personality* p, bool leads, float lead_seconds);
+
+// Picks the next line for slot's plan segment and splices it onto the path. frame and forward
+// are the frame body's position and unit forward direction. The picked entry's index in the
+// store slot, or -1 when nothing was picked.
+int auto_pilot_pick(int slot, int mode, const float frame[3], const float forward[3]);
+
+// Rider footprints of the traffic rule: four corners (x, z) in order.
+struct Footprint {
+  float corner[4][2];
+  float centre[2];
+  float forward[2];  // Z of the steering frame (backwards along the velocity), x and z
+};
+Footprint traffic_footprint(const float position[3], const float velocity[3]);
+// Whether other's footprint blocks robot's (the first crossing pair of same-index edges);
+// writes the squared centre distance.
+bool traffic_blocks(const Footprint& robot, const Footprint& other, float* distance2);
+// Target speed T adjusted for the chosen rider ahead; clears picks through clear_picks.
+float traffic_speed(const float p[3], const float v[3], float r0, float target, const float other_p[3],
+                    const float other_v[3], float seconds_since_drop, bool* clear_picks);

@@ -1,0 +1,135 @@
+// Auto pilot planning tests: personalities and modes, picks by two robots, splicing, traffic.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "bike/rider.h"
+#include "core/session.h"
+#include "race/race.h"
+#include "robots/autopilot.h"
+#include "robots/lines.h"
+#include "track/timing_gates.h"
+#include "core/memory.h"
+
+namespace {
+
+TEST(Personalities, NamesModesAndLeading) {
+  EXPECT_EQ(personality_find("zolt"), 1);
+  EXPECT_EQ(personality_find("quenby"), 2);
+  EXPECT_EQ(personality_find("osmer"), 3);
+  EXPECT_EQ(personality_find("tester"), 4);
+  EXPECT_EQ(personality_find("empty"), -1);  // not a robot's name
+  EXPECT_EQ(personality_find("nobody"), -1);
+  Rider r = {};
+  r.slot = 7;
+  set_personality(&r, "nobody");
+  EXPECT_EQ(robot_state[7].personality, 1);
+  set_personality(&r, "tester");
+  EXPECT_EQ(robot_state[7].personality, 4);
+  const Personality* q = personality(2);
+  EXPECT_EQ(auto_pilot_cost_mode(q, false, 50), 2);
+  EXPECT_EQ(auto_pilot_cost_mode(q, true, 9.9f), 2);
+  EXPECT_EQ(auto_pilot_cost_mode(q, true, 10.1f), 1);
+  robot_state_reset(7);
+}
+
+struct PickTest : ::testing::Test {
+  void SetUp() override {
+    race = RaceState{};
+    timing_gates_free();
+    lines_create(2, 2);
+    for (int s = 0; s < max_riders; ++s) {
+      rider_lines_reset(s);
+      robot_state_reset(s);
+    }
+  }
+  void TearDown() override {
+    for (int s = 0; s < max_riders; ++s) rider_lines_reset(s);
+    lines_destroy();
+  }
+  static std::vector<LineSample> straight(float x0, float z, int n) {
+    std::vector<LineSample> v;
+    for (int k = 0; k < n; ++k) v.push_back(LineSample{x0 + 10.0f * k, 1, z, 40, 0});
+    return v;
+  }
+};
+
+TEST_F(PickTest, TwoRobotsInOneTickPickApart) {
+  // Two lines ending 10 ft apart, equally untested; a third ends within 3 ft of the first.
+  auto a = straight(0, 0, 6), b = straight(0, 10, 6), c = straight(0, 1, 6);
+  c[0].z = 30;  // starts elsewhere, ends beside a
+  lines_insert(0, a.data(), 6);
+  lines_insert(0, b.data(), 6);
+  lines_insert(0, c.data(), 6);
+  lines_reset_pick_ticks();
+  race.race_tick = 1000;
+  float frame[3] = {0, 1, 5}, forward[3] = {1, 0, 0};
+  int first = auto_pilot_pick(3, 3, frame, forward);
+  ASSERT_GE(first, 0);
+  EXPECT_EQ(line_store.slots[0][first].last_picked, 1000);
+  EXPECT_EQ(rider_lines[3].picked_line[0], line_store.slots[0][first].line_id);
+  EXPECT_EQ(robot_state[3].plan_segment, 1);
+  int second = auto_pilot_pick(4, 3, frame, forward);
+  ASSERT_GE(second, 0);
+  EXPECT_NE(second, first);
+  // Lines ending within 3 ft of a pick count as picked too.
+  EXPECT_EQ(line_store.slots[0][0].last_picked, 1000);
+  EXPECT_EQ(line_store.slots[0][2].last_picked, 1000);
+  // The first pick starts more than 10 ft into the path and gives the watchdog 30 s.
+  const RiderLines& rl = rider_lines[3];
+  ASSERT_GT(rl.path.count, 5);
+  float dx = rl.path.items[rl.path_index].x - rl.path.items[0].x;
+  float dz = rl.path.items[rl.path_index].z - rl.path.items[0].z;
+  EXPECT_GT(dx * dx + dz * dz, 100.0f);
+  EXPECT_EQ(robot_state[3].last_advance_tick, 3840);
+}
+
+TEST_F(PickTest, EmptySlotPicksNothingAndSpliceIsContinuous) {
+  float frame[3] = {0, 1, 0}, forward[3] = {1, 0, 0};
+  EXPECT_EQ(auto_pilot_pick(2, 0, frame, forward), -1);  // no lines: the robot stays
+  auto a = straight(0, 0, 8);
+  auto b = straight(80, 1.5f, 8);  // continues a, 1.5 ft to the side
+  lines_insert(0, a.data(), 8);
+  lines_insert(1, b.data(), 8);
+  ASSERT_GE(auto_pilot_pick(2, 3, frame, forward), 0);
+  ASSERT_GE(auto_pilot_pick(2, 3, frame, forward), 0);
+  const RiderLines& rl = rider_lines[2];
+  ASSERT_EQ(rl.path.count, 5 + 8 + 8);
+  // No step of the path is much longer than the lines' own, and no side jump: the junction
+  // bends smoothly over to the new line.
+  for (int k = 1; k < rl.path.count; ++k) {
+    float dx = rl.path.items[k].x - rl.path.items[k - 1].x, dz = rl.path.items[k].z - rl.path.items[k - 1].z;
+    EXPECT_LE(std::hypot(dx, dz), 10.5f) << k;
+    EXPECT_LE(std::fabs(dz), 1.0f) << k;
+    EXPECT_LE(std::fabs(rl.path.items[k].speed), 40.0f);
+  }
+  EXPECT_FLOAT_EQ(rl.path.items[rl.path.count - 1].z, 1.5f);
+}
+
+TEST(Traffic, FootprintsAndTheStandingRiderAhead) {
+  // A rider standing 15 ft ahead of a robot riding along +x at 20 ft/s.
+  float p[3] = {0, 0, 0}, v[3] = {20, 0, 0};
+  float op[3] = {15, 0, 0}, ov[3] = {0, 0, 0};
+  Footprint robot = traffic_footprint(p, v), other = traffic_footprint(op, ov);
+  float d2 = 0;
+  EXPECT_TRUE(traffic_blocks(robot, other, &d2));
+  EXPECT_FLOAT_EQ(d2, 225.0f);
+  bool clear = false;
+  EXPECT_FLOAT_EQ(traffic_speed(p, v, 1e6f, 40.0f, op, ov, 10.0f, &clear), 0.0f);
+  // The same rider behind the robot does not block it.
+  float behind[3] = {-15, 0, 0};
+  EXPECT_FALSE(traffic_blocks(robot, traffic_footprint(behind, ov), &d2));
+  // Riders heading exactly the same way or exactly the opposite way have parallel edges.
+  for (float dir : {1.0f, -1.0f}) {
+    float q[3] = {10, 0, 0.5f}, qv[3] = {18 * dir, 0, 0};
+    EXPECT_FALSE(traffic_blocks(robot, traffic_footprint(q, qv), &d2)) << dir;
+  }
+  // Far behind a slower rider that braking cannot reach yet: no change.
+  float far[3] = {400, 0, 0}, slow[3] = {10, 0, 0};
+  EXPECT_FLOAT_EQ(traffic_speed(p, v, 1e6f, 40.0f, far, slow, 30.0f, &clear), 40.0f);
+  EXPECT_FALSE(clear);
+}
+
+}  // namespace
