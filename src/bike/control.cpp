@@ -95,14 +95,16 @@ void rider_against_own_shape(Rider* r, const CollisionShape* other, dBodyID othe
       const Vec3 d = b - a;
       const float dist = length(d);
       if (dist >= sa.radius + sb.radius || dist <= 0) continue;
+      const float k = std::fmin(sa.stiffness, sb.stiffness);
+      const float damping = std::fmin(sa.damping, sb.damping);
+      if (!(k * h + damping > 0)) continue;  // a sphere without a spring cannot push
       const float depth = sa.radius + sb.radius - dist;
       const Vec3 n = d * (1 / dist);
       const Vec3 p = a + d * ((sa.radius - depth / 2) / dist);
       dContact c{};
       c.surface.mode = dContactSoftERP | dContactSoftCFM | dContactApprox1;
       c.surface.mu = std::fmin(sa.friction, sb.friction);
-      soft_terms(std::fmin(sa.stiffness, sb.stiffness), std::fmin(sa.damping, sb.damping),
-                 &c.surface.soft_erp, &c.surface.soft_cfm);
+      soft_terms(k, damping, &c.surface.soft_erp, &c.surface.soft_cfm);
       c.geom.pos[0] = p.x;
       c.geom.pos[1] = p.y;
       c.geom.pos[2] = p.z;
