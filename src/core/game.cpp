@@ -109,8 +109,9 @@ void options_into_derived() {
 void shutdown_all() {
   // The network goodbye, series standings and learned lines come with their modules.
   // Riders, demos and the track, then the physics world.
-  race_shutdown();
+  // The recording closes while the riders still exist, then riders and track go.
   demo_shutdown();
+  race_shutdown();
   physics_shutdown();
   session.loaded_track = nullptr;
   if (created.bindings) {
