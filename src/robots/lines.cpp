@@ -16,6 +16,7 @@
 #include "race/race_hooks.h"
 #include "resources/data.h"
 #include "resources/stream.h"
+#include "robots/autopilot.h"
 #include "track/timing_gates.h"
 #include "track/track.h"
 
@@ -727,4 +728,5 @@ void lines_install_hooks() {
   race_hooks.lines_prune = lines_prune;
   race_hooks.lines_reset_pick_ticks = lines_reset_pick_ticks;
   race_hooks.lines_crossing = hook_crossing;
+  race_hooks.set_personality = set_personality;
 }

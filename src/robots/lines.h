@@ -117,5 +117,5 @@ void lines_before_crossing(Rider* rider);
 // Empties a slot's buffers and picks (race start).
 void rider_lines_reset(int slot);
 
-// Plugs the store into the race and the timing loader.
+// Plugs the store and the personalities into the race and the timing loader.
 void lines_install_hooks();
