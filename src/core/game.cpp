@@ -1,6 +1,7 @@
 // Start-up, the main loop with its fixed 1/128 s tick, and the shutdown order.
 #include "core/game.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,9 @@
 #include "core/settings.h"
 #include "core/track_list.h"
 #include "bike/bike.h"
+#include "bike/control.h"
+#include "bike/engine.h"
+#include "bike/rider.h"
 #include "bike/shape.h"
 #include "demo/demo_race.h"
 #include "race/race.h"
@@ -72,11 +76,41 @@ void handle_event(void*, int code, int pressed, bool captured) {
   }
 }
 
+// The channels drive the player's rider; sticky dab and the clutch's engage rate live here.
+void apply_channels(Rider* r) {
+  const float* ch = session.channels;
+  float steer = ch[channel_steer];
+  if (settings.setup.reverse_steering) steer = -steer;
+  control_set_steer(r, steer);
+  control_set_front_brake(r, ch[channel_front_brake]);
+  control_set_rear_brake(r, ch[channel_rear_brake]);
+  control_set_throttle(r, ch[channel_throttle]);
+  control_set_lean(r, ch[channel_lean]);
+  control_set_back_up(r, ch[channel_back_up]);
+  float dab = ch[channel_dab];
+  if (settings.setup.sticky_dab) {
+    if (session.previous_dab < 0.5f && dab >= 0.5f) session.sticky_dab_held = !session.sticky_dab_held;
+    session.previous_dab = dab;
+    dab = session.sticky_dab_held ? 1.0f : 0.0f;
+  }
+  control_set_dab(r, dab);
+  // The lever is fully in at 0.875; letting it out takes at least a quarter second.
+  float target = std::clamp(1.0f - ch[channel_clutch] * 8.0f / 7.0f, 0.0f, 1.0f);
+  float current = r->control.clutch;
+  control_set_clutch(r, target > current ? std::min(target, current + 4.0f * static_cast<float>(tick_seconds)) : target);
+  float shift = ch[channel_shift];
+  shift_request(r, shift > 0.5f ? 1 : shift < -0.5f ? -1 : 0);
+}
+
 void run_one_tick(double due_wall, bool last) {
   uint64_t due_ms = static_cast<uint64_t>(std::llround(due_wall * 1000.0));
   input_tick(&session, game_input, due_ms, last, handle_event, nullptr);
   // Offline, an open menu over the local rider freezes the game.
   if (menu_freezes_game()) return;
+  if (session.menu_screen < 0 && session.loaded_track && session.view_slot >= 0 && session.view_slot < max_riders) {
+    RiderSlot& viewed = session.slots[session.view_slot];
+    if (viewed.kind == slot_local && viewed.rider) apply_channels(viewed.rider);
+  }
   if (!session.loaded_track && session.view_mode != editor_view) session.view_mode = title_view;
   if (session.connected) session.paused = false;
   if (!session.paused && session.loaded_track) race_tick_step();
@@ -293,8 +327,9 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
     created.bindings = true;
   }
 
-  // 24. The physics world.
+  // 24. The physics world; the riders' finish check is the race's.
   physics_init();
+  control_finish_hook = has_finished;
 
   // 25.-27. The demo named on the command line, the slots, the first race start.
   demo_install_race_hooks();

@@ -9,6 +9,7 @@
 
 #include "bike/bike.h"
 #include "bike/contact.h"
+#include "bike/setup.h"
 #include "core/console.h"
 #include "core/memory.h"
 #include "core/options.h"
@@ -231,8 +232,11 @@ void fill_slot(int s, int code, bool demo_loaded, bool* local_taken) {
   if (kind == slot_local) {
     bike_body_position(r, body_frame, race.local_grid_position);
     race.false_start_hold = 0;
+    // The player's own setup reaches the bike at rest on the grid.
+    setup_apply(r, &settings.setup, race.race_tick * tick_seconds);
   }
   if (kind == slot_replayed) {
+    setup_replay_defaults(r);
     bike_set_solidity(r, 0);
     set_ghost_steering(r);
   } else {
