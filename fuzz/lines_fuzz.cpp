@@ -18,6 +18,7 @@
 #include "bike/rider.h"
 #include "race/race.h"
 #include "race/race_hooks.h"
+#include "robots/autopilot.h"
 #include "robots/lines.h"
 #include "track/timing_gates.h"
 #include "track/track.h"
@@ -31,6 +32,7 @@ const char* track_name = nullptr;
 int crossing_tick(int, int) { return -1; }
 int lap_end_checkpoint(int) { return 0; }
 bool checkpoint_ends_lap(int) { return false; }
+void set_personality(Rider*, const char*) {}
 bool timing_present() { return false; }
 int timing_checkpoint_entry(int) { return 0; }
 void bike_body_position(const Rider*, int, float out[3]) { out[0] = out[1] = out[2] = 0; }
