@@ -276,3 +276,70 @@ float traffic_speed(const float p[3], const float v[3], float r0, float target, 
   }
   return std::min(target, (1 - 0.25f * k) * w);
 }
+
+void auto_pilot_advance(int slot, const float frame[3], const float forward[3]) {
+  if (slot < 0 || slot >= max_riders) return;
+  RobotState& st = robot_state[slot];
+  RiderLines& rl = rider_lines[slot];
+  if (rl.path_index < 0) rl.path_index = 0;
+  if (rl.path_index >= rl.path.count) return;
+  const LineSample& s = rl.path.items[rl.path_index];
+  float capture = st.lost_count == 3 ? 30.0f : 60.0f;
+  float dx = s.x - frame[0], dz = s.z - frame[2];
+  float d2 = dx * dx + dz * dz;
+  if (d2 > capture * capture) return;
+  if (d2 > 16.0f && rl.path_index > 0) {
+    const LineSample& p = rl.path.items[rl.path_index - 1];
+    float sx = s.x - p.x, sy = s.y - p.y, sz = s.z - p.z;
+    if (sx * sx + sy * sy + sz * sz > 1.0f && sx * forward[0] + sy * forward[1] + sz * forward[2] < 0) return;
+  }
+  rl.path_index++;
+  st.last_advance_tick = race.race_tick;
+  if (st.lost_count > 0) st.lost_count--;
+  if (rl.path_index >= rl.path.count) {
+    array_clear(&rl.path);
+    rl.path_index = 0;
+  }
+}
+
+bool auto_pilot_watchdog(int slot) {
+  if (slot < 0 || slot >= max_riders) return false;
+  RobotState& st = robot_state[slot];
+  if (static_cast<double>(race.race_tick - st.last_advance_tick) * tick_seconds <= 3.0) return false;
+  st.lost_count = 3;
+  return true;
+}
+
+SpeedControl auto_pilot_speed_control(float v, float target, bool rear_on_ground, int gear, float rpm,
+                                      float rpm_limit, float pitch, float front_minus_rear, bool knocked_down) {
+  SpeedControl c = {0, 0, 0, 0};
+  const float pi = 3.14159265358979f;
+  if (rear_on_ground) {
+    if (v < target - 1) {
+      c.throttle = 1;
+    } else {
+      float e = v - (target - 1);
+      if (e >= 1) {
+        c.front_brake = c.rear_brake = std::clamp(e - 1, 0.0f, 1.0f);
+      } else {
+        c.throttle = 1 - e;
+      }
+    }
+    // Slipping the clutch in first gear pulls away without stalling.
+    c.clutch = gear > 0 ? 1.0f : std::clamp((rpm - (rpm_limit - 1000)) / 1000, 0.0f, 1.0f);
+    return c;
+  }
+  bool nose_low = !(front_minus_rear >= 0 || pitch >= 0) || pitch < -pi / 4;
+  if (!nose_low) {
+    if (front_minus_rear > 1 && pitch >= -pi / 8) {
+      c.clutch = 0;
+      c.rear_brake = 1;  // the brake tips the nose down
+    } else {
+      c.clutch = 0.125f;
+    }
+  } else {
+    c.throttle = knocked_down ? 0.0f : 1.0f;
+    c.clutch = 0.125f;
+  }
+  return c;
+}

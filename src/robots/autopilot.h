@@ -59,3 +59,18 @@ bool traffic_blocks(const Footprint& robot, const Footprint& other, float* dista
 // Target speed T adjusted for the chosen rider ahead; clears picks through clear_picks.
 float traffic_speed(const float p[3], const float v[3], float r0, float target, const float other_p[3],
                     const float other_v[3], float seconds_since_drop, bool* clear_picks);
+
+// Path progress: advances the path index while the frame is within the capture radius of the
+// sample it heads for (not when that sample lies behind a robot facing the other way); the
+// path is emptied once its end is reached.
+void auto_pilot_advance(int slot, const float frame[3], const float forward[3]);
+// True, with lost_count 3, when more than 3 s passed since the last advance.
+bool auto_pilot_watchdog(int slot);
+
+struct SpeedControl {
+  float throttle, front_brake, rear_brake, clutch;
+};
+// Throttle, brakes and clutch toward target speed T at speed v. front_minus_rear: height of
+// the front axle above the rear (ft); pitch in radians, nose up positive.
+SpeedControl auto_pilot_speed_control(float v, float target, bool rear_on_ground, int gear, float rpm,
+                                      float rpm_limit, float pitch, float front_minus_rear, bool knocked_down);

@@ -132,4 +132,69 @@ TEST(Traffic, FootprintsAndTheStandingRiderAhead) {
   EXPECT_FALSE(clear);
 }
 
+TEST_F(PickTest, PathProgressAndWatchdog) {
+  RiderLines& rl = rider_lines[5];
+  for (const LineSample& p : straight(0, 0, 4)) array_push(&rl.path, p);
+  rl.path_index = 1;  // heading for x = 10
+  race.race_tick = 500;
+  float ahead[3] = {1, 0, 0}, back[3] = {-1, 0, 0};
+  float far[3] = {-80, 1, 0};
+  auto_pilot_advance(5, far, ahead);
+  EXPECT_EQ(rl.path_index, 1);  // beyond the capture radius
+  float near[3] = {0, 1, 0};
+  auto_pilot_advance(5, near, back);
+  EXPECT_EQ(rl.path_index, 1);  // facing against the step, 10 ft away
+  auto_pilot_advance(5, near, ahead);
+  EXPECT_EQ(rl.path_index, 2);
+  EXPECT_EQ(robot_state[5].last_advance_tick, 500);
+  // Lost: the capture radius shrinks to 30 ft until three advances.
+  robot_state[5].lost_count = 3;
+  float mid[3] = {-15, 1, 0};  // 35 ft from x = 20
+  auto_pilot_advance(5, mid, ahead);
+  EXPECT_EQ(rl.path_index, 2);
+  race.race_tick = 500 + 3 * 128;
+  EXPECT_FALSE(auto_pilot_watchdog(5));
+  race.race_tick++;
+  robot_state[5].lost_count = 0;
+  EXPECT_TRUE(auto_pilot_watchdog(5));
+  EXPECT_EQ(robot_state[5].lost_count, 3);
+  float on[3] = {20, 1, 0};
+  auto_pilot_advance(5, on, ahead);
+  auto_pilot_advance(5, on, ahead);
+  EXPECT_EQ(robot_state[5].lost_count, 1);
+  EXPECT_EQ(rl.path.count, 0);  // the end reached: the path is gone
+  auto_pilot_advance(5, on, ahead);  // nothing to read on an empty path
+  EXPECT_EQ(rl.path_index, 0);
+}
+
+TEST(SpeedControl, GroundAndAir) {
+  struct Case {
+    const char* what;
+    float v, target;
+    bool ground;
+    int gear;
+    float rpm, pitch, front_minus_rear;
+    bool down;
+    SpeedControl want;
+  };
+  const float pi = 3.14159265f;
+  const Case cases[] = {
+      {"slow: full throttle, slipping in first", 10, 40, true, 0, 9500, 0, 0, false, {1, 0, 0, 0.5f}},
+      {"near target: part throttle", 39.5f, 40, true, 2, 9000, 0, 0, false, {0.5f, 0, 0, 1}},
+      {"too fast: brakes", 42.5f, 40, true, 2, 9000, 0, 0, false, {0, 1, 1, 1}},
+      {"air, level", 40, 40, false, 2, 9000, 0, 0, false, {0, 0, 0, 0.125f}},
+      {"air, nose high: rear brake", 40, 40, false, 2, 9000, 0.2f, 1.5f, false, {0, 0, 1, 0}},
+      {"air, nose low: throttle", 40, 40, false, 2, 9000, -0.5f, -1.5f, false, {1, 0, 0, 0.125f}},
+      {"air, steep dive", 40, 40, false, 2, 9000, -pi / 3, 0.5f, true, {0, 0, 0, 0.125f}},
+  };
+  for (const Case& c : cases) {
+    SpeedControl s = auto_pilot_speed_control(c.v, c.target, c.ground, c.gear, c.rpm, 10000, c.pitch,
+                                              c.front_minus_rear, c.down);
+    EXPECT_FLOAT_EQ(s.throttle, c.want.throttle) << c.what;
+    EXPECT_FLOAT_EQ(s.front_brake, c.want.front_brake) << c.what;
+    EXPECT_FLOAT_EQ(s.rear_brake, c.want.rear_brake) << c.what;
+    EXPECT_FLOAT_EQ(s.clutch, c.want.clutch) << c.what;
+  }
+}
+
 }  // namespace
