@@ -18,6 +18,8 @@ struct Frontend {
   void (*audio_update)();
   bool (*init_gl)();                     // capabilities, shaders, GL state, fonts, HUD textures
   void (*draw_frame)(const FrameSize* size);
+  // The frame buffer as RGB bytes, rows from the bottom (as GL reads them back).
+  bool (*read_frame)(int width, int height, unsigned char* rgb);
   void (*pump_events)();
 };
 

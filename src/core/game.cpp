@@ -102,6 +102,20 @@ void apply_channels(Rider* r) {
   shift_request(r, shift > 0.5f ? 1 : shift < -0.5f ? -1 : 0);
 }
 
+// One binary PPM frame on standard output, top row first.
+void record_video_frame(const FrameSize& size) {
+  if (!frontend.read_frame || size.width <= 0 || size.height <= 0) return;
+  size_t row = static_cast<size_t>(size.width) * 3;
+  unsigned char* rgb = static_cast<unsigned char*>(malloc(row * static_cast<size_t>(size.height)));
+  if (!rgb) return;  // no frame this time; the game goes on
+  if (frontend.read_frame(size.width, size.height, rgb)) {
+    printf("P6\n%d %d\n255\n", size.width, size.height);
+    for (int y = size.height - 1; y >= 0; --y) fwrite(rgb + row * static_cast<size_t>(y), 1, row, stdout);
+    fflush(stdout);
+  }
+  free(rgb);
+}
+
 void run_one_tick(double due_wall, bool last) {
   uint64_t due_ms = static_cast<uint64_t>(std::llround(due_wall * 1000.0));
   input_tick(&session, game_input, due_ms, last, handle_event, nullptr);
@@ -350,6 +364,7 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
         settings.yres = size.height < 64 ? 64 : size.height > 16384 ? 16384 : size.height;
       }
       if (frontend.draw_frame) frontend.draw_frame(&size);
+      if (options.record_video && !session.paused && session.view_mode != title_view) record_video_frame(size);
       if (!frontend.end_frame()) {
         exit_status = 1;
         break;

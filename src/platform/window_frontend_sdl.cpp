@@ -71,6 +71,18 @@ bool fe_init_gl() {
   return true;
 }
 
+// Until the world renderer exists a frame is the clear colour.
+void fe_draw_frame(const FrameSize* size) {
+  glViewport(0, 0, size->width, size->height);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+bool fe_read_frame(int width, int height, unsigned char* rgb) {
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+  return glGetError() == GL_NO_ERROR;
+}
+
 void fe_pump_events() {
   velk_window_dispatch(game_window);
 }
@@ -88,5 +100,7 @@ bool frontend_sdl_install(Frontend* f) {
   f->end_frame = fe_end_frame;
   f->init_gl = fe_init_gl;
   f->pump_events = fe_pump_events;
+  f->draw_frame = fe_draw_frame;
+  f->read_frame = fe_read_frame;
   return true;
 }
