@@ -8,6 +8,7 @@
 
 #include "bike/rider.h"
 #include "core/options.h"
+#include "core/random.h"
 #include "platform/log.h"
 #include "race/race.h"
 
@@ -342,4 +343,40 @@ SpeedControl auto_pilot_speed_control(float v, float target, bool rear_on_ground
     c.clutch = 0.125f;
   }
   return c;
+}
+
+bool auto_pilot_start(Rider* r, int slot) {
+  if (!r || slot < 0 || slot >= max_riders) return false;
+  RobotState& st = robot_state[slot];
+  double t = race.race_tick * tick_seconds, drop = race.gate_drop_tick * tick_seconds;
+  if (t >= drop + 5) return false;
+  bool down = r->down_ticks > 0;
+  auto hold = [&](float throttle) {
+    ControlState& c = r->control;
+    c.dab = down ? c.dab : 1.0f;
+    c.clutch = 0;
+    c.front_brake = c.rear_brake = 1;
+    c.steer = 0;
+    c.throttle = throttle;
+  };
+  if (t < 5) {
+    r->assists.auto_shift = false;
+    r->control.gear = r->info.gear_ratio[1] > 0 ? 1 : 0;
+    if (st.start_time == 0) st.start_time = static_cast<float>(2 * rng_uniform());
+    if (st.start_time > 0 && t >= st.start_time) st.start_time = -static_cast<float>(t + 0.25 + 0.5 * rng_uniform());
+    if (st.start_time < 0 && t >= -st.start_time)
+      st.start_time = static_cast<float>(std::min(5.0, t + 2 + 0.5 * rng_uniform()));
+    hold(st.start_time < 0 && !down ? 1.0f : 0.0f);
+    return true;
+  }
+  if (st.start_time < 5) st.start_time = static_cast<float>(5.125 + 0.375 * rng_uniform());
+  if (t >= st.start_time && st.start_time < drop) {
+    const Personality* p = personality(st.personality);
+    st.start_time = static_cast<float>(drop + p->reaction_min + (p->reaction_max - p->reaction_min) * rng_uniform());
+  }
+  if (t < st.start_time) {
+    hold(0);
+    return true;
+  }
+  return false;
 }

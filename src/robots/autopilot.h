@@ -74,3 +74,7 @@ struct SpeedControl {
 // the front axle above the rear (ft); pitch in radians, nose up positive.
 SpeedControl auto_pilot_speed_control(float v, float target, bool rear_on_ground, int gear, float rpm,
                                       float rpm_limit, float pitch, float front_minus_rear, bool knocked_down);
+
+// The start: staging with throttle blips for 5 s, a hold, then the personal reaction to the
+// gate drop. Writes the held controls and returns true while the robot must stay put.
+bool auto_pilot_start(Rider* rider, int slot);

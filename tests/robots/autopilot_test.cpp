@@ -12,6 +12,7 @@
 #include "robots/lines.h"
 #include "track/timing_gates.h"
 #include "core/memory.h"
+#include "core/random.h"
 
 namespace {
 
@@ -195,6 +196,69 @@ TEST(SpeedControl, GroundAndAir) {
     EXPECT_FLOAT_EQ(s.rear_brake, c.want.rear_brake) << c.what;
     EXPECT_FLOAT_EQ(s.clutch, c.want.clutch) << c.what;
   }
+}
+
+TEST(StartProcedure, BlipsThenReactsWithinThePersonalityRange) {
+  race = RaceState{};
+  race.gate_drop_tick = 14 * 128 + 37;
+  Rider* r = static_cast<Rider*>(xcalloc(1, sizeof(Rider)));
+  r->slot = 9;
+  r->info.gear_ratio[0] = 3;
+  r->info.gear_ratio[1] = 2;
+  robot_state_reset(9);
+  robot_state[9].personality = 2;  // "quenby": 0.2 .. 0.4 s
+  rng_seed(1234);
+  std::vector<std::pair<double, double>> blips;
+  double release = -1;
+  bool was_on = false;
+  for (int tick = 0; tick < race.gate_drop_tick + 6 * 128; ++tick) {
+    race.race_tick = tick;
+    double t = tick * tick_seconds;
+    bool holding = auto_pilot_start(r, 9);
+    if (!holding) {
+      release = t;
+      break;
+    }
+    EXPECT_FLOAT_EQ(r->control.front_brake, 1.0f);
+    EXPECT_FLOAT_EQ(r->control.clutch, 0.0f);
+    bool on = r->control.throttle > 0;
+    if (on && !was_on) blips.push_back({t, t});
+    if (on) blips.back().second = t;
+    if (t >= 5) {
+      EXPECT_FALSE(on) << t;
+    }
+    was_on = on;
+  }
+  EXPECT_EQ(r->control.gear, 1);
+  ASSERT_GE(blips.size(), 2u);
+  EXPECT_LT(blips[0].first, 2.0);
+  for (size_t k = 0; k < blips.size(); ++k) {
+    double length = blips[k].second - blips[k].first + tick_seconds;
+    if (blips[k].second < 4.99) {
+      EXPECT_GE(length, 0.25 - tick_seconds);
+      EXPECT_LE(length, 0.75 + tick_seconds);
+    }
+    if (k > 0) {
+      double gap = blips[k].first - blips[k - 1].second;
+      EXPECT_GE(gap, 2.0 - tick_seconds);
+      EXPECT_LE(gap, 2.5 + 2 * tick_seconds);
+    }
+  }
+  double drop = race.gate_drop_tick * tick_seconds;
+  EXPECT_GE(release, drop + 0.2 - tick_seconds);
+  EXPECT_LE(release, drop + 0.4 + tick_seconds);
+  // The same seed gives the same start.
+  robot_state_reset(9);
+  robot_state[9].personality = 2;
+  rng_seed(1234);
+  double again = -1;
+  for (int tick = 0; tick < race.gate_drop_tick + 6 * 128 && again < 0; ++tick) {
+    race.race_tick = tick;
+    if (!auto_pilot_start(r, 9)) again = tick * tick_seconds;
+  }
+  EXPECT_EQ(again, release);
+  robot_state_reset(9);
+  free(r);
 }
 
 }  // namespace
