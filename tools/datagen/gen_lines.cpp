@@ -20,6 +20,7 @@ constexpr float gravity = 32.0f;
 constexpr float frame_height = 2.0f;  // ft of the frame body above the ground
 constexpr float sample_time = 0.25f;  // s: the game samples every 32 ticks
 constexpr float step = 1.0f;          // ft between points of the dense lap
+constexpr float max_flight = 45.0f;   // ft: jumps are ridden, not overjumped
 
 struct Skill {
   const char* file;
@@ -218,49 +219,70 @@ Profile build_profile(const TrackInput& in, const Lap& lap, float offset, const 
   for (int i = 0; i < n; ++i) ground[i] = terrain_height(&in.terrain, p.x[i], p.z[i]);
   // Speed limit of each point from the grip it offers in the turn, then braking backwards and
   // accelerating forwards, twice round so the closed lap settles.
-  std::vector<float> v(n);
+  std::vector<float> limit(n);
   for (int i = 0; i < n; ++i) {
     float c = std::max(std::fabs(curve[i]), 1e-5f), s = sk.top_speed;
     for (int it = 0; it < 3; ++it) s = std::min(sk.top_speed, std::sqrt(sk.grip * grip_at(in, p.x[i], p.z[i], s) * gravity / c));
-    v[i] = std::max(s, 12.0f);
+    limit[i] = std::max(s, 12.0f);
   }
-  for (int round = 0; round < 2; ++round) {
-    for (int j = 2 * n - 1; j >= 0; --j) {
-      int i = j % n, b = (i + 1) % n;
-      v[i] = std::min(v[i], std::sqrt(v[b] * v[b] + 2 * sk.brake * p.ds[i]));
+  std::vector<float> v;
+  p.y.resize(n);
+  // A rider eases off before a lip rather than flying far beyond the landing: take-offs of
+  // long flights get a lower speed limit until every flight is short enough.
+  for (int attempt = 0; attempt < 12; ++attempt) {
+    v = limit;
+    for (int round = 0; round < 2; ++round) {
+      for (int j = 2 * n - 1; j >= 0; --j) {
+        int i = j % n, b = (i + 1) % n;
+        v[i] = std::min(v[i], std::sqrt(v[b] * v[b] + 2 * sk.brake * p.ds[i]));
+      }
+      for (int j = 0; j < 2 * n; ++j) {
+        int i = j % n, b = (i + 1) % n;
+        v[b] = std::min(v[b], std::sqrt(v[i] * v[i] + 2 * sk.accel * p.ds[i]));
+      }
     }
+    // Over crests that fall away faster than a ballistic path the bike flies.
+    p.air.assign(n, false);
+    float y = ground[0], vy = 0, flown = 0, peak = 0;
+    bool flying = false, too_far = false;
+    int takeoff = 0;
     for (int j = 0; j < 2 * n; ++j) {
       int i = j % n, b = (i + 1) % n;
-      v[b] = std::min(v[b], std::sqrt(v[i] * v[i] + 2 * sk.accel * p.ds[i]));
+      float dt = p.ds[i] / v[i];
+      if (!flying) {
+        y = ground[i];
+        vy = v[i] * (ground[b] - ground[i]) / p.ds[i];
+        int a = (i + n - 1) % n;
+        vy = 0.5f * (vy + v[i] * (ground[i] - ground[a]) / p.ds[a]);
+        takeoff = i;
+        flown = 0;
+        peak = 0;
+      }
+      float next = y + vy * dt - 0.5f * gravity * dt * dt;
+      // Leaves the ground where it falls away faster than the ballistic path, lands where they meet.
+      // A path skimming a rounded slope lands at once; only a real gap counts as a flight.
+      if (next > ground[b] + (flying ? 0.05f : 0.01f)) {
+        flying = true;
+        y = next;
+        vy -= gravity * dt;
+        flown += p.ds[i];
+        peak = std::max(peak, y - ground[b]);
+        if (flown > max_flight && peak > 1.0f && j >= n) {
+          for (int k = -6; k <= 0; ++k) {
+            int q = (takeoff + k + n) % n;
+            limit[q] = std::max(12.0f, std::min(limit[q], 0.85f * v[takeoff]));
+          }
+          too_far = true;
+        }
+      } else {
+        flying = false;
+      }
+      if (j >= n) {
+        p.air[b] = flying && y - ground[b] > 0.25f;
+        p.y[b] = (flying ? y : ground[b]) + frame_height;
+      }
     }
-  }
-  // Over crests that fall away faster than a ballistic path the bike flies.
-  p.y.resize(n);
-  p.air.assign(n, false);
-  float y = ground[0], vy = 0;
-  bool flying = false;
-  for (int j = 0; j < 2 * n; ++j) {
-    int i = j % n, b = (i + 1) % n;
-    float dt = p.ds[i] / v[i];
-    if (!flying) {
-      y = ground[i];
-      vy = v[i] * (ground[b] - ground[i]) / p.ds[i];
-      int a = (i + n - 1) % n;
-      vy = 0.5f * (vy + v[i] * (ground[i] - ground[a]) / p.ds[a]);
-    }
-    float next = y + vy * dt - 0.5f * gravity * dt * dt;
-    // Leaves the ground where it falls away faster than the ballistic path, lands where they meet.
-    if (next > ground[b] + (flying ? 0.0f : 0.01f)) {
-      flying = true;
-      y = next;
-      vy -= gravity * dt;
-    } else {
-      flying = false;
-    }
-    if (j >= n) {
-      p.air[b] = flying;
-      p.y[b] = (flying ? y : ground[b]) + frame_height;
-    }
+    if (!too_far) break;
   }
   p.speed = v;
   p.lean.resize(n);
