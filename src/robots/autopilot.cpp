@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bike/bike.h"
 #include "bike/rider.h"
 #include "core/options.h"
 #include "core/random.h"
@@ -379,4 +380,54 @@ bool auto_pilot_start(Rider* r, int slot) {
     return true;
   }
   return false;
+}
+
+namespace {
+
+// Whether the slot leads the race, and by how many seconds over the second rider at the second
+// rider's last passed checkpoint.
+bool leading(int slot, float* seconds) {
+  *seconds = 0;
+  if (race.standings_count < 2 || race.standings[0].slot != slot) return false;
+  const StandingEntry& second = race.standings[1];
+  int idx = second.checkpoints - 1;
+  if (idx < 0) return true;
+  int mine = crossing_tick(slot, idx), theirs = crossing_tick(second.slot, idx);
+  if (mine >= 0 && theirs >= 0) *seconds = static_cast<float>((theirs - mine) * tick_seconds);
+  return true;
+}
+
+}  // namespace
+
+bool auto_pilot_plan_step(Rider* r, int slot) {
+  if (!r || slot < 0 || slot >= max_riders || robot_state[slot].personality == 0 || !r->body[body_frame]) return false;
+  RobotState& st = robot_state[slot];
+  RiderLines& rl = rider_lines[slot];
+  r->assists.wheelie_guard = true;
+  r->assists.front_antilock = r->assists.rear_antilock = true;
+  r->assists.auto_shift = true;
+
+  float frame[3], m[9];
+  bike_body_position(r, body_frame, frame);
+  bike_body_rotation(r, body_frame, m);
+  float forward[3] = {-m[2], -m[5], -m[8]};
+  auto_pilot_advance(slot, frame, forward);
+
+  if (rl.path_index >= rl.path.count - 10 && line_store.slot_count > 0 && !r->finished) {
+    float lead = 0;
+    bool leads = leading(slot, &lead);
+    auto_pilot_pick(slot, auto_pilot_cost_mode(personality(st.personality), leads, lead), frame, forward);
+  }
+  if (rl.path_index >= rl.path.count) {
+    ControlState& c = r->control;
+    c.throttle = 0;
+    c.clutch = 0;
+    c.front_brake = c.rear_brake = 1;
+    c.steer = 0;
+    c.dab = 1;
+    return false;
+  }
+  if (auto_pilot_start(r, slot)) return false;
+  if (auto_pilot_watchdog(slot)) return false;
+  return true;
 }

@@ -78,3 +78,9 @@ SpeedControl auto_pilot_speed_control(float v, float target, bool rear_on_ground
 // The start: staging with throttle blips for 5 s, a hold, then the personal reaction to the
 // gate drop. Writes the held controls and returns true while the robot must stay put.
 bool auto_pilot_start(Rider* rider, int slot);
+
+// Steps before the riding controller, in order: assists, path progress, the line pick, the
+// stop without a path, the start procedure and the watchdog. True when the robot should ride
+// (the controller then turns the path ahead into controls); false when the controls are set
+// or must keep their values. Does nothing and returns false for personality 0.
+bool auto_pilot_plan_step(Rider* rider, int slot);
