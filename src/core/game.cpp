@@ -23,6 +23,7 @@
 #include "bike/shape.h"
 #include "demo/demo_race.h"
 #include "race/race.h"
+#include "robots/lines.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window_modes.h"
@@ -155,7 +156,8 @@ void options_into_derived() {
 }
 
 void shutdown_all() {
-  // The network goodbye, series standings and learned lines come with their modules.
+  // The network goodbye and the series standings come with their modules.
+  lines_save();
   // Riders, demos and the track, then the physics world.
   // The recording closes while the riders still exist, then riders and track go.
   demo_shutdown();
@@ -347,6 +349,7 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
 
   // 25.-27. The demo named on the command line, the slots, the first race start.
   demo_install_race_hooks();
+  lines_install_hooks();
   if (options.demo_file) demo_selected_name = options.demo_file;
   session_reset_slots(&session);
   session.loaded_track = nullptr;

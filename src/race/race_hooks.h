@@ -22,6 +22,7 @@ struct RaceHooks {
   void (*lines_prune)();
   void (*lines_reset_pick_ticks)();                        // last-picked tick -1000000
   void (*lines_crossing)(Rider* rider, int slot);          // clear the two sample buffers
+  void (*lines_before_crossing)(Rider* rider);             // crash check and sampling
   void (*auto_pilot_step)(Rider* rider, int slot);
   void (*set_personality)(Rider* rider, const char* name);
 

@@ -240,6 +240,7 @@ bool standing_before(const StandingEntry& a, const StandingEntry& b) {
 void timing_step(int slot, const float front[3]) {
   Rider* r = slot_rider(slot);
   if (!r || !timing_usable() || r->finished) return;
+  if (race_hooks.lines_before_crossing) race_hooks.lines_before_crossing(r);
   static const int offsets[] = {-3, -2, 0, 1, 2};
   bool gap_seen = false;
   for (int u : offsets) {

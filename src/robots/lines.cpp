@@ -728,5 +728,6 @@ void lines_install_hooks() {
   race_hooks.lines_prune = lines_prune;
   race_hooks.lines_reset_pick_ticks = lines_reset_pick_ticks;
   race_hooks.lines_crossing = hook_crossing;
+  race_hooks.lines_before_crossing = lines_before_crossing;
   race_hooks.set_personality = set_personality;
 }
