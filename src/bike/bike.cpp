@@ -1,5 +1,6 @@
 // The seven-body bike: bodies, joints, suspension and rider springs, placement and the tick.
 #include "bike/bike.h"
+#include "bike/setup.h"
 
 #include <cmath>
 #include <cstring>
@@ -179,47 +180,8 @@ void build_bodies(Rider* r) {
   }
 }
 
-// What every rider starts with before any setup is applied.
-void apply_rider_defaults(Rider* r) {
-  const BikeInfo& b = r->info;
-  r->fork_compression_damping = b.fork_compression_damping;
-  r->fork_rebound_damping = b.fork_rebound_damping;
-  r->fork_spring_rate = 0.5f * (b.fork_spring_rate[0] + b.fork_spring_rate[1]);
-  r->fork_preload = 0.5f * (b.fork_preload[0] + b.fork_preload[1]);
-  r->fork_air_gap = b.fork_air_gap[0];
-  r->shock_compression_damping = b.shock_compression_damping;
-  r->shock_rebound_damping = b.shock_rebound_damping;
-  r->shock_spring_rate = 0.5f * (b.shock_spring_rate[0] + b.shock_spring_rate[1]);
-  r->shock_preload = 0.5f * (b.shock_preload[0] + b.shock_preload[1]);
-  const float rear = b.rear_sprocket < 3 ? 3 : b.rear_sprocket;
-  const float front = b.front_sprocket < 3 ? 3 : b.front_sprocket;
-  r->final_drive = rear / front;
-  r->rider_yspring = r->rider_ydamping = r->rider_zspring = r->rider_zdamping = 0.5f;
-  RiderAssists& a = r->assists;
-  a = RiderAssists{};
-  a.leveling = 20;
-  a.roll_damping = 60;
-  a.roll_limit_angle = pi / 4;
-  a.roll_limit_factor = 10;
-  a.steering_damping = 45;
-  a.steering_strength = 75;
-  a.max_steering_force = 400;
-  a.direct_steering = 1;
-  a.slow_damping_speed = 0;
-  a.slow_damping_factor = 1;
-  a.land_damping_falloff = 0.25f;
-  a.land_damping_factor = 2;
-  a.auto_clutch_rpm = 5000;
-  a.front_brake_torque = 250;
-  a.rear_brake_torque = 250;
-  a.max_dab_speed = 30;
-  a.full_lock_speed = 10;
-  a.restricted_lock_speed = 50;
-  a.restricted_lock = 0.0872665f;
-  a.front_antilock = true;
-  a.stoppie_guard = true;
-  a.auto_align = true;
-}
+// What every rider starts with before any setup is applied: the setup module's defaults.
+void apply_rider_defaults(Rider* r) { setup_rider_defaults(r); }
 
 bool finite3(const dReal* v) {
   return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);

@@ -595,6 +595,23 @@ const char* parse_set(const char* f, bool member[256]) {
   return *f == ']' ? f + 1 : f;
 }
 
+// Takes bytes of the set (at most width, 0 = no limit) into out (when not null); their count.
+int take_set(Stream* s, const bool member[256], int width, char* out) {
+  int left = width > 0 ? width : INT_MAX;
+  int n = 0;
+  int c;
+  while (left > 0 && (c = stream_getc(s)) >= 0) {
+    if (!member[c]) {
+      stream_unget(s, c);
+      break;
+    }
+    if (out) out[n] = static_cast<char>(c);
+    ++n;
+    --left;
+  }
+  return n;
+}
+
 int scan_v(Stream* s, const char* f, va_list ap_in) {
   va_list ap;
   va_copy(ap, ap_in);
@@ -683,21 +700,18 @@ int scan_v(Stream* s, const char* f, va_list ap_in) {
         }
         break;
       }
-      case 's': {
-        skip_space(&sc);
-        char* out = suppress ? nullptr : va_arg(ap, char*);
-        int left = width > 0 ? width : INT_MAX;
-        int n = 0;
-        int c;
-        while (left > 0 && (c = stream_getc(s)) >= 0) {
-          if (isspace(c)) {
-            stream_unget(s, c);
-            break;
-          }
-          if (out) out[n] = static_cast<char>(c);
-          ++n;
-          --left;
+      case 's':
+      case '[': {
+        // "%s" is the set of every byte but white space, after skipping white space.
+        bool member[256];
+        if (conv == 's') {
+          skip_space(&sc);
+          for (int c = 0; c < 256; ++c) member[c] = !isspace(c);
+        } else {
+          f = parse_set(f, member);
         }
+        char* out = suppress ? nullptr : va_arg(ap, char*);
+        int n = take_set(s, member, width, out);
         if (n == 0) {
           result = done(false);
           va_end(ap);
@@ -724,33 +738,6 @@ int scan_v(Stream* s, const char* f, va_list ap_in) {
           return result;
         }
         if (out) ++assigned;
-        break;
-      }
-      case '[': {
-        bool member[256];
-        f = parse_set(f, member);
-        char* out = suppress ? nullptr : va_arg(ap, char*);
-        int left = width > 0 ? width : INT_MAX;
-        int n = 0;
-        int c;
-        while (left > 0 && (c = stream_getc(s)) >= 0) {
-          if (!member[c]) {
-            stream_unget(s, c);
-            break;
-          }
-          if (out) out[n] = static_cast<char>(c);
-          ++n;
-          --left;
-        }
-        if (n == 0) {
-          result = done(false);
-          va_end(ap);
-          return result;
-        }
-        if (out) {
-          out[n] = 0;
-          ++assigned;
-        }
         break;
       }
       case 'n': {
