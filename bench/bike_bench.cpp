@@ -8,31 +8,10 @@
 #include "bike/bike.h"
 #include "bike/bike_internal.h"
 #include "bike/contact.h"
+#include "flat_ground.h"
 #include "track/terrain.h"
 
 namespace {
-
-struct FlatGround {
-  Terrain t{};
-  std::vector<float> heights;
-  std::vector<uint8_t> tiles;
-  TileType type{};
-  FlatGround() {
-    const int n = 7;
-    t.size_log2 = n;
-    t.dim = (1 << (n + 1)) + 1;
-    t.spacing = 2;
-    t.tile_size = 4;
-    t.extent = 2.0f * static_cast<float>(t.dim - 1);
-    heights.assign(static_cast<size_t>(t.dim) * t.dim, 0.0f);
-    t.heights = heights.data();
-    tiles.assign(static_cast<size_t>(1) << (2 * n), 0);
-    t.tile_map = tiles.data();
-    tile_type_set_defaults(&type);
-    t.tile_types = &type;
-    t.tile_type_count = 1;
-  }
-};
 
 // Keeps the bikes upright with a pure roll torque, standing in for the balance assists.
 void hold_upright(Rider* r) {
@@ -49,7 +28,7 @@ void run(benchmark::State& state, bool rolling) {
   const int count = static_cast<int>(state.range(0));
   constexpr int ticks = 256;
   physics_init();
-  FlatGround ground;
+  FlatGround ground{7};
   std::vector<Rider*> riders;
   for (int i = 0; i < count; ++i) {
     Rider* r = bike_create("crf450(2013)", i, "1", nullptr, nullptr, nullptr, nullptr);

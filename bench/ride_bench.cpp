@@ -11,31 +11,10 @@
 #include "bike/engine.h"
 #include "bike/setup.h"
 #include "core/setup_file.h"
+#include "flat_ground.h"
 #include "track/terrain.h"
 
 namespace {
-
-struct FlatGround {
-  Terrain t{};
-  std::vector<float> heights;
-  std::vector<uint8_t> tiles;
-  TileType type{};
-  FlatGround() {
-    const int n = 5;
-    t.size_log2 = n;
-    t.dim = (1 << (n + 1)) + 1;
-    t.spacing = 2;
-    t.tile_size = 4;
-    t.extent = 2.0f * static_cast<float>(t.dim - 1);
-    heights.assign(static_cast<size_t>(t.dim) * t.dim, 0.0f);
-    t.heights = heights.data();
-    tiles.assign(static_cast<size_t>(1) << (2 * n), 0);
-    t.tile_map = tiles.data();
-    tile_type_set_defaults(&type);
-    t.tile_types = &type;
-    t.tile_type_count = 1;
-  }
-};
 
 // What the riding steps change outside the joints they make.
 struct Saved {
@@ -62,7 +41,7 @@ void BM_RidingSteps(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   constexpr int ticks = 256;
   physics_init();
-  FlatGround ground;
+  FlatGround ground{5};
   BikeSetup setup;
   setup_set_defaults(&setup);
   setup_stability_preset(&setup, setup.stability);

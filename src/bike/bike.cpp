@@ -172,11 +172,11 @@ void build_bodies(Rider* r) {
 
   for (int w = 0; w < 2; ++w) {
     WheelContact& c = r->wheel[w];
-    const WheelSpec& spec = w ? b.rear_wheel : b.front_wheel;
+    const WheelSpec& ws = w ? b.rear_wheel : b.front_wheel;
     c.body = r->body[w ? body_rear_wheel : body_front_wheel];
     c.axle_axis[0] = 1;
-    c.torus_radius = spec.torus_radius;
-    c.tyre_radius = spec.tyre_radius;
+    c.torus_radius = ws.torus_radius;
+    c.tyre_radius = ws.tyre_radius;
   }
 }
 

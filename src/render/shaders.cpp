@@ -99,14 +99,14 @@ vec4 shade(vec3 n, vec3 spec_colour, float shininess) {
   vec3 l = normalize(light);
   float ndl = dot(n, l);
   vec4 c = vec4(ambient.rgb, diffuse.a);
-  vec3 spec = vec3(0.0);
+  vec3 highlight = vec3(0.0);
   if (ndl > 0.0) {
     c.rgb += diffuse.rgb * ndl;
     float r = max(dot(reflect(normalize(viewer), n), l), 0.0);
-    spec = spec_colour * gl_LightSource[0].specular.rgb * pow(r, max(shininess, 0.0001));
+    highlight = spec_colour * gl_LightSource[0].specular.rgb * pow(r, max(shininess, 0.0001));
   }
   c = clamp(c, 0.0, 1.0) * texture2D(tex, gl_TexCoord[0].st);
-  c.rgb += spec;
+  c.rgb += highlight;
   return vec4(mix(gl_Fog.color.rgb, c.rgb, fog_factor()), c.a);
 }
 )";
@@ -294,7 +294,7 @@ void main() {
   vec3 l = normalize(light);
   float ndl = dot(n, l);
   vec4 c = vec4(ambient.rgb, diffuse.a);
-  vec3 spec = vec3(0.0);
+  vec3 highlight = vec3(0.0);
   if (ndl > 0.0) {
     c.rgb += diffuse.rgb * ndl * g;
     vec4 s = texture2D(smap, uv);
@@ -302,7 +302,7 @@ void main() {
     spec = s.r * gl_LightSource[0].specular.rgb * pow(r, s.g * 128.0 + 0.125) * g;
   }
   c = clamp(c, 0.0, 1.0) * texture2D(tex, uv);
-  c.rgb += spec;
+  c.rgb += highlight;
   gl_FragColor = vec4(mix(gl_Fog.color.rgb, c.rgb, fog_factor()), c.a);
 }
 )";
