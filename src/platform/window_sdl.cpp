@@ -183,7 +183,10 @@ VelkWindow* velk_window_open(const char* title, int width, int height, int flags
   if (!options_read) {
     options_read = true;
     int threaded = velk_option_bool("threaded", 0);
-    velk_log("Options: threaded=%d (the window and its events run on the main thread)\n", threaded);
+    velk_log("Options:\n");
+    velk_log("%10s [%s]\n", "threaded:", threaded ? "on" : "off");
+    // SDL wants its events pumped on the thread that made the window, so that is where it runs.
+    if (threaded) velk_log("The window runs on the main thread\n");
   }
   velk_sdl_install_mode_source();
   if (!video_init()) {
