@@ -24,6 +24,7 @@
 #include "demo/demo_race.h"
 #include "race/race.h"
 #include "robots/lines.h"
+#include "track/track.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window_modes.h"
@@ -158,8 +159,7 @@ void options_into_derived() {
 void shutdown_all() {
   // The network goodbye and the series standings come with their modules.
   lines_save();
-  // Riders, demos and the track, then the physics world.
-  // The recording closes while the riders still exist, then riders and track go.
+  // The recording closes while the riders still exist; then riders, track and physics go.
   demo_shutdown();
   race_shutdown();
   physics_shutdown();
@@ -174,9 +174,8 @@ void shutdown_all() {
   created.record_audio = nullptr;
   if (created.window && frontend.window_destroy) frontend.window_destroy();
   created.window = false;
-  if (session.loaded_track || track_list.selected >= 0) {
-    if (track_list.selected >= 0) settings.track = track_list.tracks[track_list.selected].folder;
-  }
+  // The track menu's selection is remembered for the next start.
+  if (track_list.selected >= 0) settings.track = track_list.tracks[track_list.selected].folder;
   settings_write();
   track_list_free(&track_list);
   velk_log(nullptr);
@@ -268,6 +267,8 @@ int game_main(int argc, char** argv, bool (*install_frontend)(Frontend* f)) {
   }
   options_into_settings();
   options_into_derived();
+  track_settings_from_options(&options);
+  track_settings.detail_threshold = static_cast<float>(derived_values.ground_detail_scale);
   model_lod_scale = options.lod_scale_given ? options.lod_scale : derived_values.model_lod_scale;
   model_lod_bias = options.lod_bias_given ? options.lod_bias : derived_values.model_lod_bias;
   model_reflections = derived_values.reflections;
