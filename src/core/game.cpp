@@ -25,6 +25,7 @@
 #include "race/race.h"
 #include "robots/lines.h"
 #include "track/track.h"
+#include "track/track_assets.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window_modes.h"
