@@ -299,7 +299,7 @@ void main() {
     c.rgb += diffuse.rgb * ndl * g;
     vec4 s = texture2D(smap, uv);
     float r = max(dot(reflect(normalize(viewer), n), l), 0.0);
-    spec = s.r * gl_LightSource[0].specular.rgb * pow(r, s.g * 128.0 + 0.125) * g;
+    highlight = s.r * gl_LightSource[0].specular.rgb * pow(r, s.g * 128.0 + 0.125) * g;
   }
   c = clamp(c, 0.0, 1.0) * texture2D(tex, uv);
   c.rgb += highlight;
