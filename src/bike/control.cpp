@@ -142,14 +142,7 @@ void arcade_model(Rider* r) {
   if (lean >= target) vel = -vel;
   one_step_motor(frame, body_axis(frame, 2), vel, 1000);
 
-  const float delta = bike_steering_angle(r);
-  const float t = front_slip_angle(r) - 0.5f * steer;
-  float c = clampf(t - delta, -0.25f, 0.25f);
-  c = c > 0.03125f ? c - 0.03125f : (c < -0.03125f ? c + 0.03125f : 0);
-  float d = 8 * c - static_cast<float>(dJointGetHingeAngleRate(r->joint[joint_steering_head]));
-  constexpr float band = 1.0f / 2400;
-  d = d > band ? d - band : (d < -band ? d + band : 0);
-  steering_torque(r, clampf(0.5f * d, -2.0f / 3, 2.0f / 3) * a.steering_strength);
+  steering_torque(r, arcade_steering_effort(r, front_slip_angle(r) - 0.5f * steer) * a.steering_strength);
 
   // A damper far behind the bike keeps it pointing where it goes.
   dVector3 p;
@@ -167,6 +160,15 @@ float surface_grip(const Rider* r, Vec3 at) {
 }
 
 }  // namespace
+
+float arcade_steering_effort(const Rider* r, float target) {
+  float c = clampf(target - bike_steering_angle(r), -0.25f, 0.25f);
+  c = c > 0.03125f ? c - 0.03125f : (c < -0.03125f ? c + 0.03125f : 0);
+  float d = 8 * c - static_cast<float>(dJointGetHingeAngleRate(r->joint[joint_steering_head]));
+  constexpr float band = 1.0f / 2400;
+  d = d > band ? d - band : (d < -band ? d + band : 0);
+  return clampf(0.5f * d, -2.0f / 3, 2.0f / 3);
+}
 
 void control_set_throttle(Rider* r, float v) { r->control.throttle = r->down_ticks > 0 ? 0 : safe_clamp(v, 0, 1); }
 void control_set_clutch(Rider* r, float v) { r->control.clutch = safe_clamp(v, 0, 1); }

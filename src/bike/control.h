@@ -25,6 +25,10 @@ void steering_torque(Rider* rider, float t);
 // Slip angle of the front wheel against the fork's heading; 0 below 1 ft/s.
 float front_slip_angle(const Rider* rider);
 
+// The arcade model's steering effort (-2/3..2/3) toward a target steering angle (rad); the
+// auto pilot steers with it too.
+float arcade_steering_effort(const Rider* rider, float target);
+
 // Steering model pieces, exposed for their tests.
 // Lean range of the speed (rad); power 4 for the steering, 32 for the dab.
 float lean_range(float speed, float max_dab_speed, float roll_limit_angle, int power);

@@ -7,11 +7,16 @@
 #include <cstring>
 
 #include "bike/bike.h"
+#include "bike/control.h"
+#include "bike/contact.h"
+#include "bike/engine.h"
 #include "bike/rider.h"
 #include "core/options.h"
 #include "core/random.h"
 #include "platform/log.h"
 #include "race/race.h"
+#include "track/timing_gates.h"
+#include "track/track.h"
 
 RobotState robot_state[max_riders];
 
@@ -194,7 +199,8 @@ int auto_pilot_pick(int slot, int mode, const float frame[3], const float forwar
       ++k;
     }
     rl.path_index = std::min(k, rl.path.count - 1);
-    st.last_advance_tick = static_cast<int>(30 / dt);
+    // 30 s at the race start; a robot put back later gets the same grace from now.
+    st.last_advance_tick = std::max(static_cast<int>(30 / dt), race.race_tick);
   }
   return pick;
 }
@@ -427,7 +433,368 @@ bool auto_pilot_plan_step(Rider* r, int slot) {
     c.dab = 1;
     return false;
   }
-  if (auto_pilot_start(r, slot)) return false;
+  if (auto_pilot_start(r, slot)) {
+    // A robot held at the gate cannot advance: the watchdog counts from its release.
+    st.last_advance_tick = std::max(st.last_advance_tick, race.race_tick);
+    return false;
+  }
   if (auto_pilot_watchdog(slot)) return false;
   return true;
+}
+
+namespace {
+
+constexpr float pi_f = 3.14159265f;
+constexpr float min_path_speed = 10;  // ft/s
+constexpr double stuck_seconds = 10;
+
+struct V3 {
+  float x, y, z;
+};
+
+V3 sub(const V3& a, const V3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+float dot3(const V3& a, const V3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+float len3(const V3& a) { return std::sqrt(dot3(a, a)); }
+V3 at(const float v[3]) { return {v[0], v[1], v[2]}; }
+V3 sample_pos(const LineSample& s) { return {s.x, s.y, s.z}; }
+
+// Path reads clamped to the path, which the caller guarantees is not empty.
+const LineSample& path_sample(const Array<LineSample>& path, int i) {
+  return path.items[std::clamp(i, 0, path.count - 1)];
+}
+
+V3 path_at(const Array<LineSample>& path, float u) {
+  int i = static_cast<int>(std::floor(u));
+  float f = u - static_cast<float>(i);
+  V3 a = sample_pos(path_sample(path, i)), b = sample_pos(path_sample(path, i + 1));
+  return {a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f, a.z + (b.z - a.z) * f};
+}
+
+// The first friction coefficient of the surface at (x, z); 1 without a surface table.
+float surface_mu(const Terrain* t, float x, float z) {
+  if (!t || !t->tile_types || !t->tile_map || t->tile_type_count <= 0) return 1;
+  int type = terrain_tile_at(t, x, z);
+  if (type < 0 || type >= t->tile_type_count) return 1;
+  float mu = t->tile_types[type].friction[0].coefficient;
+  return std::isfinite(mu) && mu > 0 ? mu : 1;
+}
+
+// The engine speed the robot pulls away at: where the automatic shift changes up, near the
+// top of the torque curve (at the rev limit itself the engine gives next to nothing).
+float top_engine_rpm(const Rider* r) {
+  float up = r->info.shift_up_rpm;
+  return std::isfinite(up) && up > 1000 ? up : r->info.rev_limit_rpm;
+}
+
+float signed_floor(float v, float minimum) {
+  if (std::fabs(v) >= minimum) return v;
+  return v < 0 ? -minimum : minimum;
+}
+
+}  // namespace
+
+void auto_pilot_ride(Rider* r, int slot) {
+  if (!r || slot < 0 || slot >= max_riders || !r->body[body_frame]) return;
+  RobotState& st = robot_state[slot];
+  const Array<LineSample>& path = rider_lines[slot].path;
+  if (path.count == 0) return;
+  const double dt = tick_seconds;
+  control_set_dab(r, 0);
+
+  float pf[3], vf[3], m[9];
+  bike_body_position(r, body_frame, pf);
+  bike_body_velocity(r, body_frame, vf);
+  bike_body_rotation(r, body_frame, m);
+  const V3 p = at(pf), v = at(vf);
+  const V3 body_x = {m[0], m[3], m[6]}, body_y = {m[1], m[4], m[7]};
+  const V3 forward = {-m[2], -m[5], -m[8]};
+  const float s = len3(v);
+  const float lean = r->lean_angle, rho = roll_rate(r);
+  V3 Z = {0, 0, 1}, X = {1, 0, 0};
+  if (s > 0) {
+    Z = {-v.x / s, -v.y / s, -v.z / s};
+    X = {-v.z / s, 0, v.x / s};
+  }
+
+  // a. Where the robot is along the path: the crossing of its forward plane.
+  const int count = path.count;
+  int start = std::clamp(rider_lines[slot].path_index - 1, 0, count - 1);
+  float u = static_cast<float>(start + 1);
+  for (int i = start; i >= 0; --i) {
+    float di = dot3(sub(sample_pos(path.items[i]), p), forward);
+    u = static_cast<float>(i + 1);
+    if (di < 0) {
+      if (i + 1 < count) {
+        float dn = dot3(sub(sample_pos(path.items[i + 1]), p), forward);
+        if (dn > 0) u = static_cast<float>(i + 1) + std::clamp(di / (di - dn), 0.0f, 1.0f);
+      }
+      break;
+    }
+  }
+  const int k = std::clamp(static_cast<int>(std::lround(u)), 0, count - 1);
+  const LineSample& sk = path_sample(path, k);
+  const LineSample& sk1 = path_sample(path, k + 1);
+  float target = std::fabs(sk.speed) + (std::fabs(sk1.speed) - std::fabs(sk.speed)) * (u - static_cast<float>(k));
+  // Lines begin at the standstill of the grid: a target below walking pace would keep the
+  // robot there for good.
+  target = std::max(target, min_path_speed);
+
+  // b. Time to the next jump.
+  int jump = -1;
+  for (int j = k; j <= k + 19 && j + 1 < count; ++j)
+    if (path.items[j].speed < 0 && path.items[j + 1].speed < 0) {
+      jump = j;
+      break;
+    }
+  float t = 1000000;
+  if (jump >= 0) {
+    float gap = len3(sub(sample_pos(sk), p));
+    t = (s > 1e-3f ? gap / s : 1000000.0f) + static_cast<float>(jump - k) * 0.25f;
+  }
+
+  // c. Ground load, roll rate limit and the radius the bike turns at now.
+  const float load = static_cast<float>(r->wheel[0].feedback.f1[1] + r->wheel[1].feedback.f1[1]) /
+                     (32 * std::max(r->total_mass, 1e-3f));
+  const float g = 32 * std::max(1.0f, load - 1);
+  float max_rate = pi_f / std::max(1.0f, load - 1);
+  const float r0 = -s * s / (g * signed_floor(std::tan(lean), 1e-6f));
+
+  // d. Traffic: the nearest rider ahead whose footprint crosses the robot's.
+  const Footprint mine = traffic_footprint(pf, vf);
+  const Rider* chosen = nullptr;
+  float best = 1000000;
+  for (int o = 0; o < max_riders; ++o) {
+    const Rider* other = session.slots[o].rider;
+    if (!other || o == slot || !other->body[body_frame]) continue;
+    float op[3], ov[3], d2;
+    bike_body_position(other, body_frame, op);
+    bike_body_velocity(other, body_frame, ov);
+    if (traffic_blocks(mine, traffic_footprint(op, ov), &d2) && d2 < best) {
+      best = d2;
+      chosen = other;
+    }
+  }
+  if (chosen) {
+    float op[3], ov[3];
+    bike_body_position(chosen, body_frame, op);
+    bike_body_velocity(chosen, body_frame, ov);
+    bool clear = false;
+    target = traffic_speed(pf, vf, r0, target, op, ov,
+                           static_cast<float>((race.race_tick - race.gate_drop_tick) * dt), &clear);
+    if (clear)
+      for (int& id : rider_lines[slot].picked_line) id = 0;
+  }
+
+  // e. The aim point and the gains: looser on a straight run of samples, towards the take-off
+  // before a jump.
+  float gain = 4;
+  V3 aim;
+  if (r->checkpoints_passed == 0) {
+    aim = path_at(path, u + 4);
+  } else {
+    int n = 0;
+    for (int i = k + 1; i <= k + 6 && i < count; ++i) {
+      V3 d = sub(sample_pos(path.items[i]), p);
+      float lx = dot3(d, X), lf = -dot3(d, Z);
+      if (!(lf > 0 && std::fabs(lx) <= lf / 8)) break;
+      ++n;
+    }
+    float c = std::min(1.0f, static_cast<float>(20 - n) / 17);
+    gain = 4 * c;
+    max_rate *= c;
+    if (t >= 2) {
+      aim = path_at(path, n > 4 && std::fabs(lean) < 0.3926991f ? u + 3 : u + 2);
+    } else {
+      float b = std::clamp((2 - t) * 2, 0.0f, 1.0f);
+      V3 a3 = sample_pos(path_sample(path, k + 3));
+      V3 j0 = sample_pos(path_sample(path, jump)), j3 = sample_pos(path_sample(path, jump + 3));
+      aim = {a3.x + (j3.x - j0.x + p.x - a3.x) * b, a3.y + (j3.y - j0.y + p.y - a3.y) * b,
+             a3.z + (j3.z - j0.z + p.z - a3.z) * b};
+    }
+  }
+
+  // f. Radius of the circle to the aim point, pushed away from the current turning circle.
+  V3 da = sub(aim, p);
+  float ax = dot3(da, X), af = -dot3(da, Z);
+  float radius;
+  if (af <= 0) {
+    radius = ax >= 0 ? 10.0f : -10.0f;
+  } else {
+    float cx = ax - r0, cf = af, cl = std::sqrt(cx * cx + cf * cf);
+    float qx = 0, qf = 0;
+    if (cl > 0) {
+      qx = r0 + cx / cl * std::fabs(r0);
+      qf = cf / cl * std::fabs(r0);
+    }
+    float x2 = signed_floor(ax - 2 * (qx - ax), 1e-6f), f2 = af - 2 * (qf - af);
+    radius = (x2 * x2 + f2 * f2) / (2 * x2);
+  }
+
+  // g., h. The lean for that radius within the grip of the ground ahead.
+  const float wanted = std::atan2(-s * s / radius, g);
+  float target_lean = wanted;
+  const Terrain* terrain = r->terrain ? r->terrain : &track_terrain;
+  auto limit_at = [&](float x, float z) {
+    if (!terrain->heights) return;
+    Vec3f nw = terrain_face_normal(terrain, x, z);
+    V3 n = {nw.x, nw.y, nw.z};
+    float nl = len3(n);
+    if (!(nl > 0)) return;
+    float mu = surface_mu(terrain, x, z);
+    float lim = std::min(std::atan(mu), 1.1780972f);
+    float beta = lean - std::atan2(dot3(n, body_x) / nl, dot3(n, body_y) / nl);
+    target_lean = std::clamp(target_lean, beta - lim, beta + lim);
+  };
+  for (int i = k + 4; i >= k; --i) {
+    const LineSample& q = path_sample(path, i);
+    limit_at(q.x, q.z);
+  }
+  float fw[3], fwv[3];
+  bike_body_position(r, body_front_wheel, fw);
+  bike_body_velocity(r, body_front_wheel, fwv);
+  limit_at(fw[0] + 0.25f * fwv[0], fw[2] + 0.25f * fwv[2]);
+  if (target_lean != wanted) {
+    target = std::min(target, std::sqrt(32 * g * std::fabs(radius) * std::tan(std::fabs(target_lean))));
+    st.last_limit_tick = race.race_tick;
+  }
+
+  // i. A sliding front tyre takes throttle away.
+  const bool front_touches = r->wheel[0].depth > 0;
+  float slide = 0, factor = 1;
+  if (front_touches) {
+    slide = len3(at(r->wheel[0].point_velocity));
+    factor = std::clamp((16 - slide) / 16, 0.0f, 1.0f);
+  }
+  // j. Slow riding stays upright.
+  if (s < 7.5f) {
+    target_lean = 0;
+    factor = 1;
+  } else if (s < 10) {
+    float e = std::clamp((s - 7.5f) * 0.4f, 0.0f, 1.0f);
+    target_lean *= e;
+    factor = 1 - (1 - factor) * e;
+  }
+  // k. A coming jump: full throttle, at least the take-off speed, little lean.
+  if (t < 3) {
+    float e = std::clamp((3 - t) / 2, 0.0f, 1.0f);
+    factor += (1 - factor) * e;
+    target += (std::max(s, std::fabs(sk.speed) + 2) - target) * e;
+    float lim = pi_f / 2 - 1.3744469f * e;
+    target_lean = std::clamp(target_lean, -lim, lim);
+    max_rate += (pi_f / 8 - max_rate) * std::clamp((3 - t) / 3, 0.0f, 1.0f);
+  }
+  // l. Wanted roll rate.
+  float w = (target_lean - lean) * gain;
+  bool upright = (lean >= 0 && w < 0) || (lean < 0 && w >= 0);
+  float rate_limit = upright ? 2 * max_rate : max_rate;
+  w = std::clamp(w, -rate_limit, rate_limit);
+
+  // m. Steering lock.
+  r->assists.full_lock_speed = 1;
+  r->assists.restricted_lock_speed = 50;
+  r->assists.restricted_lock =
+      std::clamp((4 * std::clamp(std::fabs(w) / pi_f, 0.0f, 1.0f) + 1) * pi_f / 180, 0.0f, pi_f / 4);
+
+  // n. Steering: the roll-rate servo while the front grips, following the slide when it slides.
+  float e = std::clamp(w - rho, -0.125f, 0.125f);
+  float servo = 4 * (rho - (w - e));
+  float follow = arcade_steering_effort(r, front_slip_angle(r));
+  float steer = follow;
+  if (front_touches) steer = follow + (servo - follow) * std::clamp((4 - slide) / 4, 0.0f, 1.0f);
+  control_set_steer(r, std::clamp(steer, -1.0f, 1.0f));
+
+  // o. Speed control, the slide factor and the throttle slew.
+  float rw[3];
+  bike_body_position(r, body_rear_wheel, rw);
+  const float pitch = std::asin(std::clamp(forward.y, -1.0f, 1.0f));
+  const bool down = r->down_ticks > 0;
+  SpeedControl sc = auto_pilot_speed_control(s, target, r->wheel[1].depth > 0, r->gear,
+                                             r->engine_speed * rad_per_s_to_rpm, top_engine_rpm(r), pitch,
+                                             fw[1] - rw[1], down);
+  float throttle = sc.throttle * factor;
+  if (static_cast<double>(race.race_tick - st.last_limit_tick) * dt < 0.125)
+    throttle = std::min(throttle, st.prev_throttle + 0.03125f);
+  else
+    throttle = std::max(throttle, st.prev_throttle - 0.03125f);
+  if (down) throttle = 0;
+  throttle = std::clamp(throttle, 0.0f, 1.0f);
+  st.prev_throttle = throttle;
+  control_set_throttle(r, throttle);
+  control_set_front_brake(r, sc.front_brake);
+  control_set_rear_brake(r, sc.rear_brake);
+  control_set_clutch(r, sc.clutch);
+}
+
+bool auto_pilot_stuck_reset(Rider* r, int slot) {
+  if (!r || slot < 0 || slot >= max_riders || !r->body[body_frame] || r->finished) return false;
+  RobotState& st = robot_state[slot];
+  if (static_cast<double>(race.race_tick - st.last_advance_tick) * tick_seconds <= stuck_seconds) return false;
+  if (!timing.gates || timing.gate_count <= 0) return false;
+  const int total = timing.first_lap_count + timing.normal_lap_count;
+  if (total <= 1) return false;
+  auto gate_of = [&](int checkpoint) -> const TimingGate* {
+    int entry = timing_checkpoint_entry(checkpoint);
+    if (entry < 0) return nullptr;
+    int g = entry % not_switch_point;
+    return g >= 0 && g < timing.gate_count ? &timing.gates[g] : nullptr;
+  };
+  int passed = r->checkpoints_passed;
+  const TimingGate* at = gate_of(std::max(passed - 1, 0));
+  const TimingGate* next = gate_of(std::max(passed, 1));
+  if (!at || !next) return false;
+  float dx = next->centre[0] - at->centre[0], dz = next->centre[2] - at->centre[2];
+  float d = std::sqrt(dx * dx + dz * dz);
+  if (!(d > 1e-3f)) return false;
+  dx /= d;
+  dz /= d;
+  float x = at->centre[0], z = at->centre[2];
+  if (passed == 0) {
+    // Not even the first checkpoint passed: a little before it, so that it still counts.
+    x -= 15 * dx;
+    z -= 15 * dz;
+  }
+  const float heading = std::atan2(-dx, -dz);  // heading 0 faces -z
+  const Terrain* t = r->terrain ? r->terrain : &track_terrain;
+  float y = t->heights ? terrain_height(t, x, z) : 0;
+  // The race's fields of the rider survive the reset of its bike.
+  const int keep_passed = r->checkpoints_passed, keep_crossing = r->last_crossing_tick;
+  const int keep_crashes = r->crash_count, keep_number = r->rider_number;
+  const RiderAssists keep_assists = r->assists;
+  for (int tries = 0; tries < 400; ++tries) {
+    bike_reset(r);
+    bike_rotate(r, 0, 1, 0, heading);
+    float p[3];
+    bike_body_position(r, body_frame, p);
+    bike_translate(r, x - p[0], y - p[1], z - p[2]);
+    y += 0.25f;
+    bool touches = false;
+    for (int w = 0; w < 2 && t->heights; ++w) {
+      float q[3], n[3], depth = 0;
+      if (r->wheel[w].body && wheel_ground_probe(t, &r->wheel[w], q, n, &depth)) touches = true;
+    }
+    if (!touches) break;
+  }
+  r->checkpoints_passed = keep_passed;
+  r->last_crossing_tick = keep_crossing;
+  r->crash_count = keep_crashes;
+  r->rider_number = keep_number;
+  r->assists = keep_assists;
+  // The jump is no line to learn from, and the line is picked again from here.
+  r->crash_state = 1;
+  RiderLines& rl = rider_lines[slot];
+  array_clear(&rl.path);
+  rl.path_index = 0;
+  for (int& id : rl.picked_line) id = 0;
+  st.plan_segment = std::max(0, segment_of(passed));
+  st.last_advance_tick = race.race_tick;
+  st.lost_count = 0;
+  st.prev_throttle = 0;
+  velk_log("auto pilot: slot %d stuck, put back at checkpoint %d\n", slot, passed);
+  return true;
+}
+
+void auto_pilot_step(Rider* r, int slot) {
+  if (slot < 0 || slot >= max_riders) return;
+  if (robot_state[slot].personality != 0 && auto_pilot_stuck_reset(r, slot)) return;
+  if (auto_pilot_plan_step(r, slot)) auto_pilot_ride(r, slot);
 }

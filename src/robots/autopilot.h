@@ -84,3 +84,11 @@ bool auto_pilot_start(Rider* rider, int slot);
 // (the controller then turns the path ahead into controls); false when the controls are set
 // or must keep their values. Does nothing and returns false for personality 0.
 bool auto_pilot_plan_step(Rider* rider, int slot);
+
+// The riding controller: turns the path ahead into throttle, brakes, clutch and steering.
+void auto_pilot_ride(Rider* rider, int slot);
+// A robot that has not advanced along its path for 10 s is put back at the last checkpoint it
+// passed, facing the next one, and picks its line again. True when it was put back.
+bool auto_pilot_stuck_reset(Rider* rider, int slot);
+// One tick of a robot: the planning steps, then the riding controller when the robot rides.
+void auto_pilot_step(Rider* rider, int slot);

@@ -730,4 +730,5 @@ void lines_install_hooks() {
   race_hooks.lines_crossing = hook_crossing;
   race_hooks.lines_before_crossing = lines_before_crossing;
   race_hooks.set_personality = set_personality;
+  race_hooks.auto_pilot_step = auto_pilot_step;
 }

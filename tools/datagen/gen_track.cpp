@@ -459,13 +459,13 @@ void write_models(GenContext* ctx) {
   gate.box(1.6f, 0.0f, -0.6f, 1.75f, 0.15f, 0.6f);
   gen_write_text(ctx, folder + "startgate.vm", gate.text());
   std::vector<ShapeBall> gate_balls;
-  // The balls sit a little ahead of the visible gate: a bike resting on its slot must not touch
-  // them, or the gate, which only falls while nothing touches it, would never drop.
-  constexpr float gate_ball_z = -0.6f;
+  // The gate's balls lie low ahead of its hinge: raised they stand up in front of the wheel, and
+  // the race drops a gate to its base rotation, where they are a low strip a bike rolls over.
+  // None reaches back to a bike resting on its slot, since a touched gate never drops.
   for (int k = 0; k < 4; ++k) {
     float x = -1.2f + 0.8f * k;
-    gate_balls.push_back({x, 0.45f, gate_ball_z, 0.4f, 0.5f, 25000, 1000});
-    gate_balls.push_back({x, 1.25f, gate_ball_z, 0.4f, 0.5f, 25000, 1000});
+    gate_balls.push_back({x, -0.25f, -0.5f, 0.4f, 0.5f, 25000, 1000});
+    gate_balls.push_back({x, -0.25f, -1.3f, 0.4f, 0.5f, 25000, 1000});
   }
   gen_write_text(ctx, folder + "startgate.shp", gen_shape_text(gate_balls));
 }
