@@ -91,7 +91,7 @@ void load_rider_models(Rider* r, const char* texture) {
 }
 
 // Normal or specular map of one texture set: chosen stem, then the variant or default stem.
-TextureId load_map(const char* chosen, const char* fallback_name, const char* kind) {
+TextureId load_map(const char* chosen, const char* fallback_name, const char* suffix) {
   static const char* const endings[] = {".seq", ".png", ".ppm"};
   char variant[1024];
   char stems[2][1024];
@@ -102,7 +102,7 @@ TextureId load_map(const char* chosen, const char* fallback_name, const char* ki
   for (int s = 0; s < count; ++s) {
     for (const char* e : endings) {
       char name[1100];
-      snprintf(name, sizeof name, "%.1000s_%.8s%.8s", stems[s], kind, e);
+      snprintf(name, sizeof name, "%.1000s%.8s%.8s", stems[s], suffix, e);
       if (TextureId t = load_texture(name)) return t;
     }
   }
@@ -195,8 +195,8 @@ void bike_load_assets(Rider* r, const char* rider_number, const char* rider_text
     const char* defaults[rider_texture_count] = {b.bike_texture, b.wheel_texture, b.rider_texture,
                                                  b.head_texture};
     for (int i = 0; i < rider_texture_count; ++i) {
-      t[i].normal = load_map(chosen[i], defaults[i], "norm");
-      t[i].specular = load_map(chosen[i], defaults[i], "spec");
+      t[i].normal = load_map(chosen[i], defaults[i], "_norm");
+      t[i].specular = load_map(chosen[i], defaults[i], "_spec");
     }
   }
 }

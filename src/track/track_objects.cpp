@@ -84,7 +84,7 @@ void statue_orient(Statue* s) {
 }
 
 // Normal and specular companions of a statue texture: "<stem>_norm.png" and the like.
-TextureId companion_texture(const char* texture, const char* model, const char* kind) {
+TextureId companion_texture(const char* texture, const char* model, const char* suffix) {
   char stem[1100];
   size_t len = strlen(texture);
   static const char* const repeat_ends[] = {"-repeat.png", "-repeat.ppm", "-repeat.seq"};
@@ -99,14 +99,14 @@ TextureId companion_texture(const char* texture, const char* model, const char* 
     char* dash = strrchr(stem, '-');
     if (dash) *dash = 0;
     for (const char* ext : {"-repeat.seq", "-repeat.png", "-repeat.ppm"}) {
-      snprintf(name, sizeof name, "%s_%s%s", stem, kind, ext);
+      snprintf(name, sizeof name, "%s%s%s", stem, suffix, ext);
       if (TextureId id = track_texture_load(name)) return id;
     }
   } else {
     char* dot = strrchr(stem, '.');
     if (dot) *dot = 0;
     for (const char* ext : {".seq", ".png", ".ppm"}) {
-      snprintf(name, sizeof name, "%s_%s%s", stem, kind, ext);
+      snprintf(name, sizeof name, "%s%s%s", stem, suffix, ext);
       if (TextureId id = track_texture_load(name)) return id;
     }
   }
@@ -114,7 +114,7 @@ TextureId companion_texture(const char* texture, const char* model, const char* 
   char* dot = strrchr(stem, '.');
   if (dot) *dot = 0;
   for (const char* ext : {".seq", ".png", ".ppm"}) {
-    snprintf(name, sizeof name, "%s_%s%s", stem, kind, ext);
+    snprintf(name, sizeof name, "%s%s%s", stem, suffix, ext);
     if (TextureId id = track_texture_load(name)) return id;
   }
   return 0;
@@ -187,8 +187,8 @@ int statue_add(float x, float y, float z, float angle, const char* model, const 
   if (s.model && texture) {
     s.texture = track_texture_load(texture);
     if (track_settings.shaders_active) {
-      s.normal_texture = companion_texture(texture, model, "norm");
-      s.specular_texture = companion_texture(texture, model, "spec");
+      s.normal_texture = companion_texture(texture, model, "_norm");
+      s.specular_texture = companion_texture(texture, model, "_spec");
     }
   }
   if (shape) {

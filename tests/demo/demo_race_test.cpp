@@ -23,20 +23,14 @@
 #include "test_support.h"
 #include "track/timing_gates.h"
 #include "track/track.h"
+#include "race_on_game_data.h"
 
 namespace {
 
 struct RecordedRace : ::testing::Test {
   DataRootsFixture roots;
   void SetUp() override {
-    setenv("KV_HOME", KV_GAME_DIR, 1);
-    data_reset_for_tests();
-    shape_cache_clear();
-    console_clear();
-    options_set_defaults(&options);
-    memset(&session, 0, sizeof session);
-    race = RaceState{};
-    race_hooks = RaceHooks{};
+    reset_race_on_game_data();
     track_list_build(&track_list, 0);
     settings.demo_backups = 0;
     demo_selected_name = nullptr;

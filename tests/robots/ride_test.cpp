@@ -18,20 +18,14 @@
 #include "robots/lines.h"
 #include "test_support.h"
 #include "track/timing_gates.h"
+#include "race_on_game_data.h"
 
 namespace {
 
 struct RidingRobots : ::testing::Test {
   DataRootsFixture roots;
   void SetUp() override {
-    setenv("KV_HOME", KV_GAME_DIR, 1);
-    data_reset_for_tests();
-    shape_cache_clear();
-    console_clear();
-    options_set_defaults(&options);
-    memset(&session, 0, sizeof session);
-    race = RaceState{};
-    race_hooks = RaceHooks{};
+    reset_race_on_game_data();
     lines_install_hooks();
     race.requested_track = "ridgeback";
   }
