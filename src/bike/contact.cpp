@@ -686,9 +686,16 @@ int bike_parts_contact(Rider* r, CollisionShape* s, dxBody* body, const float po
   return mask;
 }
 
+constexpr float rider_reach = 20;  // ft between two frames beyond which no parts can meet
+
 int riders_collide(Rider* a, Rider* b, bool remote, int race_tick) {
   // Ghosts take no part: a contact joint would wake their disabled bodies.
   if (a->solidity == 0 || b->solidity == 0) return 0;
+  // Every part of a bike and its rider lies within a few feet of the frame: bikes whose frames
+  // are far apart cannot touch, and a full field would otherwise test every part of every
+  // pair each tick.
+  if (length2(body_pos(a->body[body_frame]) - body_pos(b->body[body_frame])) > rider_reach * rider_reach)
+    return 0;
   const int mode = a->last_collision_tick == race_tick || b->last_collision_tick == race_tick;
   for (int bit : part_order) place_shape(a, bit);
   for (int bit : part_order) place_shape(b, bit);

@@ -741,11 +741,13 @@ void start_first_race(bool demo_loaded) {
 
 void race_tick_step() {
   if (!race.started || !track_name) return;
-  // 1. Replayed riders follow the state history.
+  // 1. Replayed riders follow the state history. A live rider ends this tick, where the
+  // timing step looks at it, in the state recorded under the next tick: a replayed one takes
+  // that state now, so that it crosses every checkpoint on the tick the recorded rider did.
   for (int s = 0; s < max_riders; ++s) {
     Rider* r = session.slots[s].rider;
     if (r && session.slots[s].kind == slot_replayed && race_hooks.history_apply) {
-      int tick = race.online && !race.has_grid_position ? race.race_tick - 127 : race.race_tick;
+      int tick = race.online && !race.has_grid_position ? race.race_tick - 127 : race.race_tick + 1;
       race_hooks.history_apply(r, s, tick);
     }
   }
@@ -754,7 +756,10 @@ void race_tick_step() {
   // 3.-5. Contacts, roost, the world step.
   contacts_step();
   roost_step();
-  physics_step();
+  if (race_hooks.world_step)
+    race_hooks.world_step();
+  else
+    physics_step();
   // 6. Terrain wear.
   if (options.erode > 0 && race_hooks.terrain_wear)
     for (int s = 0; s < max_riders; ++s)

@@ -52,6 +52,9 @@ struct RaceHooks {
   void (*terrain_wear)(Rider* rider);
   void (*chase_camera_reset)();
   unsigned long (*texture_memory)();
+
+  // Profiling: when set, called in place of the world step (it must call physics_step).
+  void (*world_step)();
 };
 
 extern RaceHooks race_hooks;

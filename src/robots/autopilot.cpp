@@ -94,7 +94,7 @@ void set_personality(Rider* r, const char* name) {
 
 void robot_state_reset(int slot) {
   if (slot < 0 || slot >= max_riders) return;
-  robot_state[slot] = RobotState{0, 0, 0, 0, 0.0f, -1000000, 0.0f};
+  robot_state[slot] = RobotState{0, 0, 0, 0, 0.0f, -1000000, 0.0f, -1, false};
 }
 
 int auto_pilot_cost_mode(const Personality* p, bool leads, float lead_seconds) {
@@ -189,7 +189,22 @@ int auto_pilot_pick(int slot, int mode, const float frame[3], const float forwar
   for (int k = 0; k < chosen.sample_count; ++k) array_push(&rl.path, chosen.samples[k]);
   smooth_junction(&rl.path, std::max(first_new - 5, std::max(rl.path_index, 0)), first_new, forward);
 
-  if (first_pick) {
+  const bool relocate = st.relocate && rl.path.count > 0;
+  st.relocate = false;
+  if (relocate) {
+    // A robot put back mid-race joins its new line where it stands, not at the segment's
+    // beginning up to a few hundred feet behind it; only the line's own samples count, as the
+    // smoothed lead-in loops out ahead of the robot and back.
+    int nearest = first_new;
+    double best = 1e30;
+    for (int k = first_new; k < rl.path.count; ++k) {
+      double d = hdist(rl.path.items[k], frame[0], frame[2]);
+      if (d < best) best = d, nearest = k;
+    }
+    rl.path_index = std::min(nearest + 1, rl.path.count - 1);
+    st.last_advance_tick = race.race_tick;
+  }
+  if (first_pick && !relocate) {
     const LineSample& o = rl.path.items[0];
     int k = 0;
     while (k < rl.path.count) {
@@ -446,6 +461,7 @@ namespace {
 
 constexpr float pi_f = 3.14159265f;
 constexpr float min_path_speed = 10;  // ft/s
+constexpr float max_lean = 1.0f;        // rad
 constexpr double stuck_seconds = 10;
 
 struct V3 {
@@ -486,6 +502,25 @@ float top_engine_rpm(const Rider* r) {
   return std::isfinite(up) && up > 1000 ? up : r->info.rev_limit_rpm;
 }
 
+// The velocity the steering frame and the footprints are built from. Below walking pace the
+// direction of the velocity is noise (a bike rocking on its stand, a rider falling sideways), and
+// a standing rider would otherwise face the world's z axis whichever way it points: there the
+// bike's heading stands in, with the speed kept.
+void heading_velocity(const Rider* r, float out[3]) {
+  constexpr float slow = 2;  // ft/s
+  float v[3], m[9];
+  bike_body_velocity(r, body_frame, v);
+  const float s = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+  for (int c = 0; c < 3; ++c) out[c] = v[c];
+  if (s >= slow) return;
+  bike_body_rotation(r, body_frame, m);
+  const float f[3] = {-m[2], -m[5], -m[8]};
+  const float fl = std::sqrt(f[0] * f[0] + f[1] * f[1] + f[2] * f[2]);
+  if (!(fl > 0.5f)) return;
+  const float speed = std::max(s, 1e-3f);
+  for (int c = 0; c < 3; ++c) out[c] = f[c] / fl * speed;
+}
+
 float signed_floor(float v, float minimum) {
   if (std::fabs(v) >= minimum) return v;
   return v < 0 ? -minimum : minimum;
@@ -499,16 +534,18 @@ void auto_pilot_ride(Rider* r, int slot) {
   const Array<LineSample>& path = rider_lines[slot].path;
   if (path.count == 0) return;
   const double dt = tick_seconds;
-  control_set_dab(r, 0);
 
   float pf[3], vf[3], m[9];
   bike_body_position(r, body_frame, pf);
-  bike_body_velocity(r, body_frame, vf);
+  heading_velocity(r, vf);
   bike_body_rotation(r, body_frame, m);
   const V3 p = at(pf), v = at(vf);
   const V3 body_x = {m[0], m[3], m[6]}, body_y = {m[1], m[4], m[7]};
   const V3 forward = {-m[2], -m[5], -m[8]};
   const float s = len3(v);
+  // A foot down while pulling away or creeping in traffic: at walking pace no steering keeps
+  // the bike up.
+  control_set_dab(r, std::clamp((7.5f - s) / 5, 0.0f, 1.0f));
   const float lean = r->lean_angle, rho = roll_rate(r);
   V3 Z = {0, 0, 1}, X = {1, 0, 0};
   if (s > 0) {
@@ -568,7 +605,7 @@ void auto_pilot_ride(Rider* r, int slot) {
     if (!other || o == slot || !other->body[body_frame]) continue;
     float op[3], ov[3], d2;
     bike_body_position(other, body_frame, op);
-    bike_body_velocity(other, body_frame, ov);
+    heading_velocity(other, ov);
     if (traffic_blocks(mine, traffic_footprint(op, ov), &d2) && d2 < best) {
       best = d2;
       chosen = other;
@@ -577,7 +614,7 @@ void auto_pilot_ride(Rider* r, int slot) {
   if (chosen) {
     float op[3], ov[3];
     bike_body_position(chosen, body_frame, op);
-    bike_body_velocity(chosen, body_frame, ov);
+    heading_velocity(chosen, ov);
     bool clear = false;
     target = traffic_speed(pf, vf, r0, target, op, ov,
                            static_cast<float>((race.race_tick - race.gate_drop_tick) * dt), &clear);
@@ -662,7 +699,11 @@ void auto_pilot_ride(Rider* r, int slot) {
   const bool front_touches = r->wheel[0].depth > 0;
   float slide = 0, factor = 1;
   if (front_touches) {
-    slide = len3(at(r->wheel[0].point_velocity));
+    // Only the part along the ground slides: the wheel bobbing on its fork over bumps is not a
+    // slide, and counting it hands the steering to the slide follower on every whoop.
+    const V3 pv = at(r->wheel[0].point_velocity), n = at(r->wheel[0].normal);
+    const float along = dot3(pv, n);
+    slide = len3({pv.x - n.x * along, pv.y - n.y * along, pv.z - n.z * along});
     factor = std::clamp((16 - slide) / 16, 0.0f, 1.0f);
   }
   // j. Slow riding stays upright.
@@ -683,6 +724,9 @@ void auto_pilot_ride(Rider* r, int slot) {
     target_lean = std::clamp(target_lean, -lim, lim);
     max_rate += (pi_f / 8 - max_rate) * std::clamp((3 - t) / 3, 0.0f, 1.0f);
   }
+  // No lean past what the tyres can hold: an aim point swinging sideways after a landing
+  // otherwise asks for more than a right angle.
+  target_lean = std::clamp(target_lean, -max_lean, max_lean);
   // l. Wanted roll rate.
   float w = (target_lean - lean) * gain;
   bool upright = (lean >= 0 && w < 0) || (lean < 0 && w >= 0);
@@ -699,8 +743,15 @@ void auto_pilot_ride(Rider* r, int slot) {
   float e = std::clamp(w - rho, -0.125f, 0.125f);
   float servo = 4 * (rho - (w - e));
   float follow = arcade_steering_effort(r, front_slip_angle(r));
-  float steer = follow;
-  if (front_touches) steer = follow + (servo - follow) * std::clamp((4 - slide) / 4, 0.0f, 1.0f);
+  // Only with both tyres on the ground does steering do what the servo means. With the front
+  // in the air any effort just twists the frame about the steering axis and rolls the bike
+  // before it lands; landing front first, or with the rear skipping over whoops, the servo (or
+  // the slide follower, chasing a hopping wheel) throws the bars to full lock against a lean
+  // the bike cannot correct on one tyre. Until both are down the bars are left to the bike's
+  // own centring.
+  const bool rear_touches = r->wheel[1].depth > 0;
+  float steer = 0;
+  if (front_touches && rear_touches) steer = follow + (servo - follow) * std::clamp((4 - slide) / 4, 0.0f, 1.0f);
   control_set_steer(r, std::clamp(steer, -1.0f, 1.0f));
 
   // o. Speed control, the slide factor and the throttle slew.
@@ -723,6 +774,115 @@ void auto_pilot_ride(Rider* r, int slot) {
   control_set_front_brake(r, sc.front_brake);
   control_set_rear_brake(r, sc.rear_brake);
   control_set_clutch(r, sc.clutch);
+}
+
+namespace {
+
+// Whether another rider's frame is within 8 ft of (x, z).
+bool place_taken(int slot, float x, float z) {
+  for (int o = 0; o < max_riders; ++o) {
+    const Rider* other = session.slots[o].rider;
+    if (!other || o == slot || !other->body[body_frame]) continue;
+    float op[3];
+    bike_body_position(other, body_frame, op);
+    if ((op[0] - x) * (op[0] - x) + (op[2] - z) * (op[2] - z) < 64) return true;
+  }
+  return false;
+}
+
+// Stands the robot's bike up at (x, z) facing the horizontal direction (dx, dz), a unit vector,
+// its wheels just clear of the ground, moved back along that direction while another rider
+// occupies the place. The race's fields of the rider survive the reset of its bike; the path is
+// dropped and picked again from the new place.
+void put_back(Rider* r, int slot, float x, float z, float dx, float dz) {
+  for (int k = 0; k < 6 && place_taken(slot, x, z); ++k) {
+    x -= 8 * dx;
+    z -= 8 * dz;
+  }
+  const float heading = std::atan2(-dx, -dz);  // heading 0 faces -z
+  const Terrain* t = r->terrain ? r->terrain : &track_terrain;
+  float y = t->heights ? terrain_height(t, x, z) : 0;
+  const int keep_passed = r->checkpoints_passed, keep_crossing = r->last_crossing_tick;
+  const int keep_crashes = r->crash_count, keep_number = r->rider_number;
+  const RiderAssists keep_assists = r->assists;
+  for (int tries = 0; tries < 400; ++tries) {
+    bike_reset(r);
+    bike_rotate(r, 0, 1, 0, heading);
+    float p[3];
+    bike_body_position(r, body_frame, p);
+    bike_translate(r, x - p[0], y - p[1], z - p[2]);
+    y += 0.25f;
+    bool touches = false;
+    for (int w = 0; w < 2 && t->heights; ++w) {
+      float q[3], n[3], depth = 0;
+      if (r->wheel[w].body && wheel_ground_probe(t, &r->wheel[w], q, n, &depth)) touches = true;
+    }
+    if (!touches) break;
+  }
+  r->checkpoints_passed = keep_passed;
+  r->last_crossing_tick = keep_crossing;
+  r->crash_count = keep_crashes;
+  r->rider_number = keep_number;
+  r->assists = keep_assists;
+  // The jump is no line to learn from, and the line is picked again from here.
+  r->crash_state = 1;
+  RobotState& st = robot_state[slot];
+  RiderLines& rl = rider_lines[slot];
+  array_clear(&rl.path);
+  rl.path_index = 0;
+  for (int& id : rl.picked_line) id = 0;
+  st.plan_segment = std::max(0, segment_of(r->checkpoints_passed));
+  st.last_advance_tick = race.race_tick;
+  st.lost_count = 0;
+  st.prev_throttle = 0;
+  st.lying_since = race.race_tick;
+  st.relocate = true;
+}
+
+}  // namespace
+
+bool auto_pilot_pick_up(Rider* r, int slot) {
+  if (!r || slot < 0 || slot >= max_riders || !r->body[body_frame] || r->finished) return false;
+  RobotState& st = robot_state[slot];
+  float v[3];
+  bike_body_velocity(r, body_frame, v);
+  const float speed = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+  const bool lying = std::fabs(r->lean_angle) > 1.0f && speed < 3;
+  if (st.lying_since < 0 || r->down_ticks > 0 || !lying) {
+    st.lying_since = race.race_tick;
+    return false;
+  }
+  if (static_cast<double>(race.race_tick - st.lying_since) * tick_seconds < 2) return false;
+  float p[3];
+  bike_body_position(r, body_frame, p);
+  // Facing along the path a few samples past the nearest one, else along the track.
+  float dx = 0, dz = 0;
+  const Array<LineSample>& path = rider_lines[slot].path;
+  if (path.count >= 2) {
+    int nearest = 0;
+    double best = 1e30;
+    for (int k = 0; k < path.count; ++k) {
+      double d = hdist(path.items[k], p[0], p[2]);
+      if (d < best) best = d, nearest = k;
+    }
+    const LineSample& a = path.items[std::min(nearest, path.count - 2)];
+    const LineSample& b = path.items[std::min(nearest + 3, path.count - 1)];
+    dx = b.x - a.x;
+    dz = b.z - a.z;
+  }
+  float d = std::sqrt(dx * dx + dz * dz);
+  if (!(d > 1e-3f)) {
+    float m[9];
+    bike_body_rotation(r, body_frame, m);
+    dx = -m[2];
+    dz = -m[8];
+    d = std::sqrt(dx * dx + dz * dz);
+    if (!(d > 1e-3f)) dx = 0, dz = -1, d = 1;
+  }
+  put_back(r, slot, p[0], p[2], dx / d, dz / d);
+  velk_log("auto pilot: slot %d picked up after a fall at (%.0f, %.0f), checkpoint %d\n", slot, p[0], p[2],
+           r->checkpoints_passed);
+  return true;
 }
 
 bool auto_pilot_stuck_reset(Rider* r, int slot) {
@@ -753,48 +913,13 @@ bool auto_pilot_stuck_reset(Rider* r, int slot) {
     x -= 15 * dx;
     z -= 15 * dz;
   }
-  const float heading = std::atan2(-dx, -dz);  // heading 0 faces -z
-  const Terrain* t = r->terrain ? r->terrain : &track_terrain;
-  float y = t->heights ? terrain_height(t, x, z) : 0;
-  // The race's fields of the rider survive the reset of its bike.
-  const int keep_passed = r->checkpoints_passed, keep_crossing = r->last_crossing_tick;
-  const int keep_crashes = r->crash_count, keep_number = r->rider_number;
-  const RiderAssists keep_assists = r->assists;
-  for (int tries = 0; tries < 400; ++tries) {
-    bike_reset(r);
-    bike_rotate(r, 0, 1, 0, heading);
-    float p[3];
-    bike_body_position(r, body_frame, p);
-    bike_translate(r, x - p[0], y - p[1], z - p[2]);
-    y += 0.25f;
-    bool touches = false;
-    for (int w = 0; w < 2 && t->heights; ++w) {
-      float q[3], n[3], depth = 0;
-      if (r->wheel[w].body && wheel_ground_probe(t, &r->wheel[w], q, n, &depth)) touches = true;
-    }
-    if (!touches) break;
-  }
-  r->checkpoints_passed = keep_passed;
-  r->last_crossing_tick = keep_crossing;
-  r->crash_count = keep_crashes;
-  r->rider_number = keep_number;
-  r->assists = keep_assists;
-  // The jump is no line to learn from, and the line is picked again from here.
-  r->crash_state = 1;
-  RiderLines& rl = rider_lines[slot];
-  array_clear(&rl.path);
-  rl.path_index = 0;
-  for (int& id : rl.picked_line) id = 0;
-  st.plan_segment = std::max(0, segment_of(passed));
-  st.last_advance_tick = race.race_tick;
-  st.lost_count = 0;
-  st.prev_throttle = 0;
+  put_back(r, slot, x, z, dx, dz);
   velk_log("auto pilot: slot %d stuck, put back at checkpoint %d\n", slot, passed);
   return true;
 }
 
 void auto_pilot_step(Rider* r, int slot) {
   if (slot < 0 || slot >= max_riders) return;
-  if (robot_state[slot].personality != 0 && auto_pilot_stuck_reset(r, slot)) return;
+  if (robot_state[slot].personality != 0 && (auto_pilot_stuck_reset(r, slot) || auto_pilot_pick_up(r, slot))) return;
   if (auto_pilot_plan_step(r, slot)) auto_pilot_ride(r, slot);
 }

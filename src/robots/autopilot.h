@@ -30,6 +30,8 @@ struct RobotState {
   float start_time;
   int last_limit_tick;
   float prev_throttle;
+  int lying_since;  // tick the robot was last seen on its wheels; -1 before its first ride
+  bool relocate;    // put back mid-race: the next pick joins its line where the robot stands
 };
 
 extern RobotState robot_state[max_riders];
@@ -90,5 +92,8 @@ void auto_pilot_ride(Rider* rider, int slot);
 // A robot that has not advanced along its path for 10 s is put back at the last checkpoint it
 // passed, facing the next one, and picks its line again. True when it was put back.
 bool auto_pilot_stuck_reset(Rider* rider, int slot);
+// A robot whose bike lies on its side after a fall, its rider back on it, is stood up where it
+// lies, facing along its path, after 2 s. True when it was stood up.
+bool auto_pilot_pick_up(Rider* rider, int slot);
 // One tick of a robot: the planning steps, then the riding controller when the robot rides.
 void auto_pilot_step(Rider* rider, int slot);

@@ -343,7 +343,8 @@ TEST_F(DefaultTrackRace, DemoRidersFillEmptySlotsAndTheTickKeepsItsOrder) {
   events.clear();
   race_tick_step();
   race_tick_step();
-  EXPECT_EQ(events, (std::vector<std::string>{"history 1 0", "pilot 0 0", "demo 1", "history 1 1",
+  // A replayed rider takes the state recorded under the tick the race is about to reach.
+  EXPECT_EQ(events, (std::vector<std::string>{"history 1 1", "pilot 0 0", "demo 1", "history 1 2",
                                               "pilot 0 1", "demo 2"}));
 }
 

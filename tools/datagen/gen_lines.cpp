@@ -28,12 +28,13 @@ struct Skill {
   float top_speed;  // ft/s
   float accel;      // ft/s^2
   float brake;      // ft/s^2
+  float roll_rate;  // rad/s: how fast the rider flicks the bike from one lean to the next
 };
 
 const Skill skills[] = {
-    {"lines_novice", 0.55f, 56.0f, 9.0f, 13.0f},
-    {"lines_amateur", 0.68f, 66.0f, 12.0f, 17.0f},
-    {"lines_expert", 0.80f, 76.0f, 15.0f, 21.0f},
+    {"lines_novice", 0.55f, 56.0f, 9.0f, 13.0f, 0.8f},
+    {"lines_amateur", 0.68f, 66.0f, 12.0f, 17.0f, 1.0f},
+    {"lines_expert", 0.80f, 76.0f, 15.0f, 21.0f, 1.2f},
 };
 
 // Lateral offsets (ft, positive right of the direction of travel) of the steady lines; lines that
@@ -227,9 +228,10 @@ Profile build_profile(const TrackInput& in, const Lap& lap, float offset, const 
   }
   std::vector<float> v;
   p.y.resize(n);
-  // A rider eases off before a lip rather than flying far beyond the landing: take-offs of
-  // long flights get a lower speed limit until every flight is short enough.
-  for (int attempt = 0; attempt < 12; ++attempt) {
+  // A rider eases off before a lip rather than flying far beyond the landing, and before a
+  // swing from one lean to the other: take-offs of long flights and quick flicks get a lower
+  // speed limit until every flight is short enough and every flick slow enough.
+  for (int attempt = 0; attempt < 40; ++attempt) {
     v = limit;
     for (int round = 0; round < 2; ++round) {
       for (int j = 2 * n - 1; j >= 0; --j) {
@@ -282,7 +284,19 @@ Profile build_profile(const TrackInput& in, const Lap& lap, float offset, const 
         p.y[b] = (flying ? y : ground[b]) + frame_height;
       }
     }
-    if (!too_far) break;
+    // Where the lean swings faster than the rider can roll the bike (an S-bend taken flat out)
+    // both ends of the swing get a lower limit.
+    bool too_quick = false;
+    for (int i = 0; i < n; ++i) {
+      int b = (i + 1) % n;
+      float la = std::atan(v[i] * v[i] * curve[i] / gravity), lb = std::atan(v[b] * v[b] * curve[b] / gravity);
+      float rate = std::fabs(lb - la) * 0.5f * (v[i] + v[b]) / p.ds[i];
+      if (rate > sk.roll_rate) {
+        for (int q : {i, b}) limit[q] = std::max(12.0f, std::min(limit[q], 0.95f * v[q]));
+        too_quick = true;
+      }
+    }
+    if (!too_far && !too_quick) break;
   }
   p.speed = v;
   p.lean.resize(n);
@@ -334,7 +348,8 @@ std::vector<Sample> sample_start(const TrackInput& in, const Lap& lap, const Pro
   float v = 0, t = 0, next = 0;
   for (int k = 0; k < len; ++k) {
     int i = start + k;
-    float u = static_cast<float>(k) / len, w = std::min(1.0f, 1.6f * u);
+    // The field funnels into the first turn over the whole segment rather than in a rush.
+    float u = static_cast<float>(k) / len, w = std::min(1.0f, 1.15f * u);
     w = w * w * (3 - 2 * w);
     float off = lateral * (1 - w);
     float x = p.x[i] - lap.tz[i] * off, z = p.z[i] + lap.tx[i] * off;
@@ -396,8 +411,8 @@ void lines_for_track(GenContext* ctx, const std::string& folder) {
       std::vector<std::vector<Sample>> lines;
       std::vector<float> seconds;
       if (prev_gate < 0) {
-        // From every third grid slot onto the nearest steady line.
-        for (size_t g = 0; g < in.grid_x.size(); g += 3) {
+        // From every grid slot onto the nearest steady line, so each robot leaves on its own.
+        for (size_t g = 0; g < in.grid_x.size() && lines.size() < 45; ++g) {
           int o = 1;
           float best = 1e30f;
           for (int k = 0; k < offset_count; ++k) {

@@ -53,7 +53,7 @@ const Point control_points[] = {
     {1000, 1655}, {1075, 1540},                              // 3-4 turn 1: sweeping left
     {1095, 1360}, {1105, 1160},                              // 5-6 north straight: tabletop
     {1120, 1060}, {1160, 1010}, {1215, 1015}, {1250, 1065},  // 7-10 tight hairpin right
-    {1345, 1200}, {1370, 1350},                              // 11-12 south straight: double
+    {1345, 1200}, {1370, 1350},                              // 11-12 south straight: step-down
     {1440, 1455}, {1575, 1445}, {1655, 1320},                // 13-15 sweeper left
     {1685, 1120}, {1690, 860},                               // 16-17 north straight: whoops
     {1685, 740},  {1650, 665},  {1580, 632},                 // 18-20 tight bermed left
@@ -103,21 +103,22 @@ float feature_height(FeatureKind k, float u) {
       return h * (1 - ramp(u - 60, 30));
     }
     case feat_double: {
+      // A step-down: the lip, then a table a foot lower all the way to the landing, so a rider
+      // short on speed lands on the flat instead of casing a face.
       const float h1 = 6.0f, h2 = 5.0f;
       if (u < 18) return h1 * ramp(u, 18);
-      if (u < 27) return h1 * (1 - ramp(u - 18, 9));
-      if (u < 61) return 0;
-      if (u < 70) return h2 * ramp(u - 61, 9);
+      if (u < 27) return h1 + (h2 - h1) * ramp(u - 18, 9);
+      if (u < 70) return h2;
       return h2 * (1 - ramp(u - 70, 26));
     }
     case feat_whoops: {
       float s = std::sin(pi * u / 15.0f);
-      return 2.1f * s * s;
+      return 0.9f * s * s;
     }
     case feat_rhythm: {
       float v = std::fmod(u, 25.0f);
-      if (v < 11) return 3.4f * ramp(v, 11);
-      if (v < 23) return 3.4f * (1 - ramp(v - 11, 12));
+      if (v < 11) return 2.6f * ramp(v, 11);
+      if (v < 23) return 2.6f * (1 - ramp(v - 11, 12));
       return 0;
     }
   }
@@ -640,8 +641,11 @@ void gen_first_track(GenContext* ctx) {
   std::string tg = "startinggate:\n";
   int gi = at_s(gate_s - 3.0f);
   float heading = std::atan2(-path.tx[gi], -path.tz[gi]);
+  // The gate fills from the middle outwards: a small field starts side by side in the centre
+  // instead of strung along one end of the gate.
   for (int k = 0; k < grid_slots; ++k) {
-    float l = (static_cast<float>(k) - (grid_slots - 1) * 0.5f) * slot_spacing;
+    const int from_middle = (k + 1) / 2 * (k % 2 ? 1 : -1);
+    float l = (static_cast<float>(from_middle) - 0.5f) * slot_spacing;
     float x = path.x[gi] - path.tz[gi] * l, z = path.z[gi] + path.tx[gi] * l;
     tg += fmt("[%f 0.000000 %f] %f ", x, z, heading) + data + "startgate.vm " + data + "gate.png " + data + "startgate.shp\n";
   }
