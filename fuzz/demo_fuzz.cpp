@@ -1,5 +1,5 @@
 // Fuzz target for demo files: loading, playing with read-ahead, seeking back and sampling.
-// Build from the repository root:
+// CI builds and runs it through scripts/fuzz.sh. By hand, from the repository root:
 //   S="src/resources/stream.cpp src/resources/data.cpp src/core/memory.cpp src/core/console.cpp
 //      src/core/options.cpp src/core/digest.cpp src/core/session.cpp src/platform/log.cpp
 //      src/platform/clock.cpp"
