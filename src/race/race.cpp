@@ -61,6 +61,14 @@ const char* roster_bike(int n) {
   return fours[(n - 80) / 5];
 }
 
+constexpr int roster_gear_count = 6;
+const char* const roster_gear[roster_gear_count] = {"@rider_body-red.png",    "@rider_body-blue.png",
+                                                    "@rider_body-green.png",  "@rider_body-yellow.png",
+                                                    "@rider_body-orange.png", "@rider_body-purple.png"};
+const char* const roster_helmets[roster_gear_count] = {"@rider_head-red.png",    "@rider_head-blue.png",
+                                                       "@rider_head-green.png",  "@rider_head-yellow.png",
+                                                       "@rider_head-orange.png", "@rider_head-purple.png"};
+
 const RosterTable& roster() {
   static RosterTable table = [] {
     RosterTable t{};
@@ -68,7 +76,10 @@ const RosterTable& roster() {
       int n = 20 + i;
       snprintf(t.numbers[i], sizeof t.numbers[i], "%d", n);
       const char* personality = n < 40 ? "quenby" : n < 60 ? "zolt" : n < 80 ? "quenby" : "osmer";
-      t.entries[i] = RosterEntry{t.numbers[i], personality, roster_bike(n)};
+      // Gear and helmet colours spread over the numbers, so that a pack is told apart at a glance.
+      t.entries[i] = RosterEntry{t.numbers[i], personality, roster_bike(n),
+                                 {roster_gear[n % roster_gear_count], roster_helmets[(n / roster_gear_count) % roster_gear_count],
+                                  nullptr, nullptr}};
     }
     return t;
   }();
@@ -207,7 +218,7 @@ void fill_slot(int s, int code, bool demo_loaded, bool* local_taken) {
     race_slots[s].name = intern_string(su.name);
   } else if (is_robot_code(code)) {
     const RosterEntry& e = roster().entries[take_roster_position(code)];
-    r = create_rider(s, e.bike, e.number, nullptr);
+    r = create_rider(s, e.bike, e.number, e.textures);
     kind = slot_robot;
     race_slots[s].name = intern_string("Robot");
     race_slots[s].team = robot_team;

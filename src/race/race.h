@@ -132,6 +132,7 @@ struct RosterEntry {
   const char* number;
   const char* personality;
   const char* bike;
+  const char* textures[4];  // body, head, bike, wheels; null for the bike's own
 };
 const RosterEntry* roster_entry(int index);
 // Seeds the program generator with race_tick and shuffles race.roster_order.

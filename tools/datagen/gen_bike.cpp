@@ -115,6 +115,17 @@ Rgb maker_colour(const char* model) {
 
 std::string strip_at(const char* name) { return name[0] == '@' ? name + 1 : name; }
 
+struct GearColour {
+  const char* name;
+  Rgb main, light;
+};
+const GearColour gear_colours[] = {
+    {"red", {200, 30, 30}, {235, 235, 235}},    {"blue", {30, 70, 200}, {235, 235, 235}},
+    {"green", {40, 160, 60}, {20, 20, 25}},     {"yellow", {235, 205, 30}, {20, 20, 25}},
+    {"orange", {240, 120, 20}, {235, 235, 235}}, {"purple", {120, 50, 170}, {230, 230, 230}},
+};
+constexpr size_t gear_colour_count = sizeof gear_colours / sizeof gear_colours[0];
+
 }  // namespace
 
 void gen_bike(GenContext* ctx) {
@@ -134,6 +145,14 @@ void gen_bike(GenContext* ctx) {
                 {{30, 30, 35}, {230, 230, 230}, {200, 30, 30}, {60, 60, 70}}, 12);
   strip_texture(ctx, strip_at(ref.head_texture),
                 {{230, 230, 230}, {20, 20, 25}, {200, 30, 30}, {120, 120, 130}}, 13);
+  // Riding gear and helmets in team colours: choices in the setup menu and the robots' kit.
+  for (size_t i = 0; i < gear_colour_count; ++i) {
+    const GearColour& g = gear_colours[i];
+    strip_texture(ctx, std::string("rider_body-") + g.name + ".png", {{30, 30, 35}, g.light, g.main, {60, 60, 70}},
+                  40 + static_cast<uint32_t>(i));
+    strip_texture(ctx, std::string("rider_head-") + g.name + ".png", {g.light, {20, 20, 25}, g.main, {120, 120, 130}},
+                  60 + static_cast<uint32_t>(i));
+  }
   gen_write_text(ctx, strip_at(ref.front_wheel_model), wheel_model(ref.front_wheel));
   gen_write_text(ctx, strip_at(ref.rear_wheel_model), wheel_model(ref.rear_wheel));
   gen_write_text(ctx, strip_at(ref.rider_body_model), rider_body_model(ref, false));
