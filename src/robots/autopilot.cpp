@@ -300,6 +300,21 @@ float traffic_speed(const float p[3], const float v[3], float r0, float target, 
   return std::min(target, (1 - 0.25f * k) * w);
 }
 
+bool traffic_in_lane(const Footprint& robot, const Footprint& other, float* distance2) {
+  const float dx = other.centre[0] - robot.centre[0], dz = other.centre[1] - robot.centre[1];
+  *distance2 = dx * dx + dz * dz;
+  // forward is Z, backwards along the travel; the lateral axis is X = (-Z.z, Z.x).
+  const float ahead = -(dx * robot.forward[0] + dz * robot.forward[1]);
+  const float lateral = -dx * robot.forward[1] + dz * robot.forward[0];
+  // The front corners lie 4 + s ahead: the footprint's length tells the speed.
+  const float fx = robot.corner[1][0] - robot.corner[0][0], fz = robot.corner[1][1] - robot.corner[0][1];
+  const float reach = std::sqrt(fx * fx + fz * fz) + 4;  // and the other's footprint reaches 4 ft back
+  // Ahead as the two of them see it, as for crossing footprints: two riders side by side never
+  // both wait for the other.
+  const bool before = dx * robot.forward[0] + dz * robot.forward[1] < -dx * other.forward[0] - dz * other.forward[1];
+  return ahead > 0 && ahead < reach && std::fabs(lateral) < 4 && before;
+}
+
 void auto_pilot_advance(int slot, const float frame[3], const float forward[3]) {
   if (slot < 0 || slot >= max_riders) return;
   RobotState& st = robot_state[slot];
@@ -606,7 +621,8 @@ void auto_pilot_ride(Rider* r, int slot) {
     float op[3], ov[3], d2;
     bike_body_position(other, body_frame, op);
     heading_velocity(other, ov);
-    if (traffic_blocks(mine, traffic_footprint(op, ov), &d2) && d2 < best) {
+    const Footprint theirs = traffic_footprint(op, ov);
+    if ((traffic_blocks(mine, theirs, &d2) || traffic_in_lane(mine, theirs, &d2)) && d2 < best) {
       best = d2;
       chosen = other;
     }
@@ -913,8 +929,10 @@ bool auto_pilot_stuck_reset(Rider* r, int slot) {
     x -= 15 * dx;
     z -= 15 * dz;
   }
+  float was[3];
+  bike_body_position(r, body_frame, was);
   put_back(r, slot, x, z, dx, dz);
-  velk_log("auto pilot: slot %d stuck, put back at checkpoint %d\n", slot, passed);
+  velk_log("auto pilot: slot %d stuck at (%.0f, %.0f), put back at checkpoint %d\n", slot, was[0], was[2], passed);
   return true;
 }
 

@@ -58,6 +58,10 @@ Footprint traffic_footprint(const float position[3], const float velocity[3]);
 // Whether other's footprint blocks robot's (the first crossing pair of same-index edges);
 // writes the squared centre distance.
 bool traffic_blocks(const Footprint& robot, const Footprint& other, float* distance2);
+// Whether other's centre lies ahead in robot's lane, within reach of the two footprints.
+// The same-index edge test never sees a rider that travels parallel to the robot, straight
+// ahead of it; robots would ride into the back of every rider they catch.
+bool traffic_in_lane(const Footprint& robot, const Footprint& other, float* distance2);
 // Target speed T adjusted for the chosen rider ahead; clears picks through clear_picks.
 float traffic_speed(const float p[3], const float v[3], float r0, float target, const float other_p[3],
                     const float other_v[3], float seconds_since_drop, bool* clear_picks);
