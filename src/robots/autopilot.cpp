@@ -636,6 +636,9 @@ void auto_pilot_ride(Rider* r, int slot) {
                            static_cast<float>((race.race_tick - race.gate_drop_tick) * dt), &clear);
     if (clear)
       for (int& id : rider_lines[slot].picked_line) id = 0;
+    // Waiting behind a rider who has stopped (or fallen) is no lost path: the watchdog would
+    // freeze the controls at the stop, and the robot would wait there until it is put back.
+    if (target < 3) st.last_advance_tick = race.race_tick;
   }
 
   // e. The aim point and the gains: looser on a straight run of samples, towards the take-off
@@ -783,7 +786,8 @@ void auto_pilot_ride(Rider* r, int slot) {
     throttle = std::min(throttle, st.prev_throttle + 0.03125f);
   else
     throttle = std::max(throttle, st.prev_throttle - 0.03125f);
-  if (down) throttle = 0;
+  // Knocked down, or on its side after a slow fall: no throttle until it is stood up.
+  if (down || (std::fabs(lean) > 1.0f && s < 10)) throttle = 0;
   throttle = std::clamp(throttle, 0.0f, 1.0f);
   st.prev_throttle = throttle;
   control_set_throttle(r, throttle);
@@ -863,7 +867,8 @@ bool auto_pilot_pick_up(Rider* r, int slot) {
   float v[3];
   bike_body_velocity(r, body_frame, v);
   const float speed = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-  const bool lying = std::fabs(r->lean_angle) > 1.0f && speed < 3;
+  // Lying with the rear wheel still driving pushes a fallen bike round at walking pace.
+  const bool lying = std::fabs(r->lean_angle) > 1.0f && speed < 10;
   if (st.lying_since < 0 || r->down_ticks > 0 || !lying) {
     st.lying_since = race.race_tick;
     return false;
