@@ -688,7 +688,17 @@ int bike_parts_contact(Rider* r, CollisionShape* s, dxBody* body, const float po
 
 constexpr float rider_reach = 20;  // ft between two frames beyond which no parts can meet
 
+void rider_place_shapes(Rider* r) {
+  for (int bit : part_order) place_shape(r, bit);
+}
+
 int riders_collide(Rider* a, Rider* b, bool remote, int race_tick) {
+  rider_place_shapes(a);
+  rider_place_shapes(b);
+  return riders_collide_placed(a, b, remote, race_tick);
+}
+
+int riders_collide_placed(Rider* a, Rider* b, bool remote, int race_tick) {
   // Ghosts take no part: a contact joint would wake their disabled bodies.
   if (a->solidity == 0 || b->solidity == 0) return 0;
   // Every part of a bike and its rider lies within a few feet of the frame: bikes whose frames
@@ -697,8 +707,6 @@ int riders_collide(Rider* a, Rider* b, bool remote, int race_tick) {
   if (length2(body_pos(a->body[body_frame]) - body_pos(b->body[body_frame])) > rider_reach * rider_reach)
     return 0;
   const int mode = a->last_collision_tick == race_tick || b->last_collision_tick == race_tick;
-  for (int bit : part_order) place_shape(a, bit);
-  for (int bit : part_order) place_shape(b, bit);
   int mask = 0, a_mask = 0;
   for (int abit : part_order) {
     CollisionShape* sa = shape_of_part(a, abit);

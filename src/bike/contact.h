@@ -54,3 +54,7 @@ int bike_parts_contact(Rider* rider, CollisionShape* shape, dxBody* body, const 
                        const float rotation[9], int mode, bool detect_only);
 // A's parts against B's; returns the mask of B's parts that A touched.
 int riders_collide(Rider* a, Rider* b, bool remote, int race_tick);
+// The same for riders whose shapes already stand where their bodies are (rider_place_shapes
+// since the last move): a full field places every rider once per tick, not once per pair.
+int riders_collide_placed(Rider* a, Rider* b, bool remote, int race_tick);
+void rider_place_shapes(Rider* rider);

@@ -384,9 +384,11 @@ void contacts_step() {
   }
   // Fastest first; equal speeds keep slot order so that every run pairs riders alike.
   std::stable_sort(order, order + n, [&](int a, int b) { return speed[a] > speed[b]; });
+  // Nothing moves the bodies until the world step: every rider's shapes are placed once.
+  for (int i = 0; i < n; ++i) rider_place_shapes(session.slots[order[i]].rider);
   for (int i = 0; i < n; ++i)
     for (int j = i + 1; j < n; ++j)
-      riders_collide(session.slots[order[i]].rider, session.slots[order[j]].rider, false, race.race_tick);
+      riders_collide_placed(session.slots[order[i]].rider, session.slots[order[j]].rider, false, race.race_tick);
 }
 
 void roost_step() {

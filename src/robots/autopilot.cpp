@@ -303,9 +303,13 @@ float traffic_speed(const float p[3], const float v[3], float r0, float target, 
 bool traffic_in_lane(const Footprint& robot, const Footprint& other, float* distance2) {
   const float dx = other.centre[0] - robot.centre[0], dz = other.centre[1] - robot.centre[1];
   *distance2 = dx * dx + dz * dz;
-  // forward is Z, backwards along the travel; the lateral axis is X = (-Z.z, Z.x).
-  const float ahead = -(dx * robot.forward[0] + dz * robot.forward[1]);
-  const float lateral = -dx * robot.forward[1] + dz * robot.forward[0];
+  // forward is Z, backwards along the travel, without its vertical part: measured in feet on
+  // the ground it is made a unit vector first (a robot in flight has a short one).
+  const float zl = std::hypot(robot.forward[0], robot.forward[1]);
+  if (!(zl > 1e-3f)) return false;
+  const float zx = robot.forward[0] / zl, zz = robot.forward[1] / zl;
+  const float ahead = -(dx * zx + dz * zz);
+  const float lateral = -dx * zz + dz * zx;
   // The front corners lie 4 + s ahead: the footprint's length tells the speed.
   const float fx = robot.corner[1][0] - robot.corner[0][0], fz = robot.corner[1][1] - robot.corner[0][1];
   const float reach = std::sqrt(fx * fx + fz * fz) + 4;  // and the other's footprint reaches 4 ft back
@@ -620,6 +624,12 @@ void auto_pilot_ride(Rider* r, int slot) {
     if (!other || o == slot || !other->body[body_frame]) continue;
     float op[3], ov[3], d2;
     bike_body_position(other, body_frame, op);
+    bike_body_velocity(other, body_frame, ov);
+    // Footprints reach 4 + speed ahead and 4 behind, 2 to each side: riders further apart than
+    // both reaches and the lane's length cannot meet, and a full field skips most of its pairs.
+    const float dx = op[0] - pf[0], dz = op[2] - pf[2];
+    const float reach = 17 + s + std::sqrt(ov[0] * ov[0] + ov[1] * ov[1] + ov[2] * ov[2]);
+    if (dx * dx + dz * dz > reach * reach) continue;
     heading_velocity(other, ov);
     const Footprint theirs = traffic_footprint(op, ov);
     if ((traffic_blocks(mine, theirs, &d2) || traffic_in_lane(mine, theirs, &d2)) && d2 < best) {
