@@ -310,9 +310,10 @@ bool traffic_in_lane(const Footprint& robot, const Footprint& other, float* dist
   const float zx = robot.forward[0] / zl, zz = robot.forward[1] / zl;
   const float ahead = -(dx * zx + dz * zz);
   const float lateral = -dx * zz + dz * zx;
-  // The front corners lie 4 + s ahead: the footprint's length tells the speed.
+  // The robot's footprint reaches 4 + s ahead and the other's 4 ft back: together the length
+  // of the robot's, 8 + s.
   const float fx = robot.corner[1][0] - robot.corner[0][0], fz = robot.corner[1][1] - robot.corner[0][1];
-  const float reach = std::sqrt(fx * fx + fz * fz) + 4;  // and the other's footprint reaches 4 ft back
+  const float reach = std::sqrt(fx * fx + fz * fz);
   // Ahead as the two of them see it, as for crossing footprints: two riders side by side never
   // both wait for the other.
   const bool before = dx * robot.forward[0] + dz * robot.forward[1] < -dx * other.forward[0] - dz * other.forward[1];

@@ -133,6 +133,35 @@ TEST(Traffic, FootprintsAndTheStandingRiderAhead) {
   EXPECT_FALSE(clear);
 }
 
+TEST(Traffic, RiderStraightAheadInTheLane) {
+  // A robot at 20 ft/s along +x; the footprints reach 24 ft ahead and 4 ft behind.
+  float p[3] = {0, 0, 0}, v[3] = {20, 0, 0};
+  const Footprint robot = traffic_footprint(p, v);
+  struct Case {
+    float x, z, vx, vz;
+    bool in_lane;
+  } cases[] = {
+      {10, 0.5f, 18, 0, true},   // parallel, just ahead: the crossing-edge test misses it
+      {27, -3, 15, 0, true},     // near the end of the reach and the lane's edge
+      {29, 0, 15, 0, false},     // beyond the two footprints' 28 ft
+      {10, 4.5f, 18, 0, false},  // in the next lane
+      {-10, 0, 18, 0, false},    // behind
+  };
+  for (const Case& c : cases) {
+    float op[3] = {c.x, 0, c.z}, ov[3] = {c.vx, 0, c.vz}, d2 = 0;
+    EXPECT_EQ(traffic_in_lane(robot, traffic_footprint(op, ov), &d2), c.in_lane) << c.x << " " << c.z;
+    EXPECT_FLOAT_EQ(d2, c.x * c.x + c.z * c.z);
+  }
+  // Side by side and a little apart in heading: only one of the two waits for the other.
+  float a[3] = {0, 0, 0}, av[3] = {20, 0, 1}, b[3] = {1, 0, 2}, bv[3] = {20, 0, -1}, d2 = 0;
+  const Footprint fa = traffic_footprint(a, av), fb = traffic_footprint(b, bv);
+  EXPECT_NE(traffic_in_lane(fa, fb, &d2), traffic_in_lane(fb, fa, &d2));
+  // In flight the lane is still measured in feet on the ground: 40 ft ahead is out of reach of
+  // a robot rising steeply at 36 ft/s, whose footprint reaches 22 ft ahead over the ground.
+  float up[3] = {20, 30, 0}, far[3] = {40, 0, 0};
+  EXPECT_FALSE(traffic_in_lane(traffic_footprint(p, up), traffic_footprint(far, v), &d2));
+}
+
 TEST_F(PickTest, PathProgressAndWatchdog) {
   RiderLines& rl = rider_lines[5];
   for (const LineSample& p : straight(0, 0, 4)) array_push(&rl.path, p);
