@@ -782,6 +782,9 @@ void auto_pilot_ride(Rider* r, int slot) {
   const bool rear_touches = r->wheel[1].depth > 0;
   float steer = 0;
   if (front_touches && rear_touches) steer = follow + (servo - follow) * std::clamp((4 - slide) / 4, 0.0f, 1.0f);
+  // A front tyre that only skims the ground after a bump steers no better than one in the air.
+  const float front_load = static_cast<float>(r->wheel[0].feedback.f1[1]) / (32 * std::max(r->total_mass, 1e-3f));
+  steer *= std::clamp(front_load / 0.25f, 0.0f, 1.0f);
   control_set_steer(r, std::clamp(steer, -1.0f, 1.0f));
 
   // o. Speed control, the slide factor and the throttle slew.

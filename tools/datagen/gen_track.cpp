@@ -113,7 +113,7 @@ float feature_height(FeatureKind k, float u) {
     }
     case feat_whoops: {
       float s = std::sin(pi * u / 15.0f);
-      return 0.9f * s * s;
+      return 0.5f * s * s;
     }
     case feat_rhythm: {
       float v = std::fmod(u, 25.0f);
