@@ -482,9 +482,25 @@ void terrain_cell_triangles(const Terrain* t, int i, int j, Triangle out[2]) {
   }
 }
 
+namespace {
+
+// Every triangle lies below its highest corner: a body whose lowest point is clear above all
+// the corners of the cells around it touches none of their triangles, and needs no tests.
+bool clear_of_cells(const Terrain* t, const CellRange& cells, float lowest) {
+  float highest = -1e30f;
+  for (int r = cells.r0; r <= cells.r1; ++r)
+    for (int c = cells.c0; c <= cells.c1; ++c) highest = std::max(highest, terrain_sample(t, c, r));
+  return lowest > highest + 0.01f;
+}
+
+}  // namespace
+
 bool sphere_terrain_contact(const Terrain* t, const float centre[3], float radius, float point[3],
                             float normal[3], float* depth) {
   const CellRange cells = cells_around(t, vec(centre), radius);
+  *depth = 0;
+  // Most parts ride high above the ground.
+  if (clear_of_cells(t, cells, centre[1] - radius)) return false;
   ContactPoint best{};
   bool found = false;
   for (int j = cells.r0; j < cells.r1; ++j) {
@@ -514,6 +530,13 @@ bool wheel_ground_contact(const Terrain* t, WheelContact* w, float friction_mult
   const float centre[3] = {c.x, c.y, c.z};
   const float axle_f[3] = {axle.x, axle.y, axle.z};
   const CellRange cells = cells_around(t, c, w->torus_radius + w->tyre_radius);
+  if (clear_of_cells(t, cells, c.y - (w->torus_radius + w->tyre_radius))) {
+    // In the air.
+    w->depth = 0;
+    memset(w->point_velocity, 0, sizeof w->point_velocity);
+    w->feedback = JointFeedback{};
+    return false;
+  }
   // First the cheap plane tests of every candidate triangle, then the edge searches only where
   // the plane leaves room for a deeper contact than the best one already found.
   constexpr int max_candidates = 64;
@@ -776,6 +799,10 @@ void rider_contact_step(const Terrain* t, Rider* r, int race_tick) {
   for (int k = 0; k < count; ++k) {
     Statue& s = objects.statues.items[candidates[k]];
     if (!s.shape) continue;
+    // A bin spans a couple of hundred feet: most of its statues are out of reach of the bike.
+    const float dx = s.x - f.x, dy = s.y - f.y, dz = s.z - f.z;
+    const float reach = s.shape->bound + rider_reach / 2;
+    if (dx * dx + dy * dy + dz * dz > reach * reach) continue;
     float rot[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     if (s.face_distance == 0) {
       // The stored rows are the statue's axes; the transform wants them as columns.
