@@ -77,9 +77,9 @@ const RosterTable& roster() {
       snprintf(t.numbers[i], sizeof t.numbers[i], "%d", n);
       const char* personality = n < 40 ? "quenby" : n < 60 ? "zolt" : n < 80 ? "quenby" : "osmer";
       // Gear and helmet colours spread over the numbers, so that a pack is told apart at a glance.
-      t.entries[i] = RosterEntry{t.numbers[i], personality, roster_bike(n),
-                                 {roster_gear[n % roster_gear_count], roster_helmets[(n / roster_gear_count) % roster_gear_count],
-                                  nullptr, nullptr}};
+      const char* gear = roster_gear[n % roster_gear_count];
+      const char* helmet = roster_helmets[(n / roster_gear_count) % roster_gear_count];
+      t.entries[i] = RosterEntry{t.numbers[i], personality, roster_bike(n), {gear, helmet, nullptr, nullptr}};
     }
     return t;
   }();
