@@ -756,7 +756,8 @@ void race_tick_step() {
   if (!race.started || !track_name) return;
   // 1. Replayed riders follow the state history. A live rider ends this tick, where the
   // timing step looks at it, in the state recorded under the next tick: a replayed one takes
-  // that state now, so that it crosses every checkpoint on the tick the recorded rider did.
+  // that state now, so that it crosses each checkpoint on the tick the recorded rider did (or
+  // the one beside it, where its path bends between two records).
   for (int s = 0; s < max_riders; ++s) {
     Rider* r = session.slots[s].rider;
     if (r && session.slots[s].kind == slot_replayed && race_hooks.history_apply) {

@@ -175,8 +175,9 @@ TEST_F(RecordedRace, PlayingTheDemoGivesTheSameOrderAndPositions) {
   for (size_t i = 0; i < live.lap_times.size(); ++i) EXPECT_NEAR(played.lap_times[i], live.lap_times[i], 4) << i;
 }
 
-TEST_F(RecordedRace, RidingRobotsPlayBackToTheTick) {
-  // Robots that ride: a played rider crosses every checkpoint on the tick the recorded one did.
+TEST_F(RecordedRace, RidingRobotsPlayBackWithinATick) {
+  // Robots that ride: a played rider crosses every checkpoint on the tick the recorded one did,
+  // or on the tick beside it where its path bends between two records four ticks apart.
   lines_install_hooks();
   int lineup[max_riders] = {lineup_robot, lineup_robot, lineup_robot};
   race.requested_track = "ridgeback";
@@ -194,8 +195,11 @@ TEST_F(RecordedRace, RidingRobotsPlayBackToTheTick) {
   ASSERT_TRUE(demo_is_playing());
   Outcome played = run_to_finish();
   EXPECT_EQ(played.order, live.order);
-  EXPECT_EQ(played.lap_times, live.lap_times);
-  EXPECT_EQ(played.finish_ticks, live.finish_ticks);
+  ASSERT_EQ(played.finish_ticks.size(), live.finish_ticks.size());
+  for (size_t i = 0; i < live.finish_ticks.size(); ++i) {
+    EXPECT_NEAR(played.lap_times[i], live.lap_times[i], 1) << i;
+    EXPECT_NEAR(played.finish_ticks[i], live.finish_ticks[i], 1) << i;
+  }
 }
 
 TEST_F(RecordedRace, TheSameRaceTwiceWritesTheSameBytes) {
