@@ -6,18 +6,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "bike/bike.h"
 #include "bike/shape.h"
-#include "core/console.h"
-#include "core/options.h"
 #include "core/session.h"
 #include "race/race.h"
 #include "race/race_hooks.h"
-#include "resources/data.h"
 #include "robots/lines.h"
+#include "race_on_game_data.h"
 
 namespace {
 
@@ -40,13 +37,7 @@ bool start_field(int count) {
     home = made;
     setenv("XDG_DATA_HOME", home.c_str(), 1);  // learned lines stay out of the player's home
   }
-  data_reset_for_tests();
-  shape_cache_clear();
-  console_clear();
-  options_set_defaults(&options);
-  memset(&session, 0, sizeof session);
-  race = RaceState{};
-  race_hooks = RaceHooks{};
+  reset_race_on(getenv("KV_HOME"));
   lines_install_hooks();
   race.requested_track = "ridgeback";
   int lineup[max_riders] = {};

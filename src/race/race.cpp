@@ -133,16 +133,7 @@ void drop_rider(Rider* r, float x, float z, float heading) {
   x = float_or_zero(x);
   z = float_or_zero(z);
   y = float_or_zero(y);
-  // A bike that still touches 100 ft up sits on a broken terrain; leave it there.
-  for (int tries = 0; tries < 400; ++tries) {
-    bike_reset(r);
-    bike_rotate(r, 0, 1, 0, heading);
-    float p[3];
-    bike_body_position(r, body_frame, p);
-    bike_translate(r, x - p[0], y - p[1], z - p[2]);
-    y += 0.25f;
-    if (!wheels_touch(r)) break;
-  }
+  lift_onto_ground(r, x, y, z, heading);
 }
 
 void set_ghost_steering(Rider* r) {
@@ -539,6 +530,19 @@ const char* chosen_track(bool load_demo, int* demo_gate_drop, bool* demo_loaded)
 }
 
 }  // namespace
+
+void lift_onto_ground(Rider* r, float x, float y, float z, float heading) {
+  // A bike that still touches 100 ft up sits on a broken terrain; leave it there.
+  for (int tries = 0; tries < 400; ++tries) {
+    bike_reset(r);
+    bike_rotate(r, 0, 1, 0, heading);
+    float p[3];
+    bike_body_position(r, body_frame, p);
+    bike_translate(r, x - p[0], y - p[1], z - p[2]);
+    y += 0.25f;
+    if (!track_terrain.heights || !wheels_touch(r)) break;
+  }
+}
 
 const RosterEntry* roster_entry(int index) {
   if (index < 0 || index >= roster_size) return nullptr;

@@ -139,6 +139,9 @@ const RosterEntry* roster_entry(int index);
 void roster_shuffle();
 // Grid place of lineup index k: x, z and heading (y is left to the terrain).
 void grid_place(int k, float* x, float* z, float* heading);
+// Stands the bike, reset, at (x, z) facing heading with its frame at height y, lifted in 0.25 ft
+// steps until its wheels clear the ground.
+void lift_onto_ground(Rider* rider, float x, float y, float z, float heading);
 // Maps the four old bike names to current ones; null gives "rm125".
 const char* map_bike_name(const char* name);
 // Clears the race's per-slot records (not the riders).

@@ -32,6 +32,18 @@ float clamp01(double v) { return static_cast<float>(std::clamp(v, 0.0, 1.0)); }
 
 double hdist(const LineSample& p, double cx, double cz) { return std::hypot(p.x - cx, p.z - cz); }
 
+// Index of the sample from `from` on that lies horizontally nearest to (x, z); from itself
+// when none follows.
+int nearest_sample(const Array<LineSample>& path, int from, float x, float z) {
+  int nearest = from;
+  double best = 1e30;
+  for (int k = from; k < path.count; ++k) {
+    const double d = hdist(path.items[k], x, z);
+    if (d < best) best = d, nearest = k;
+  }
+  return nearest;
+}
+
 // Replaces the junction from j0 to the first new sample by a cubic Hermite curve.
 void smooth_junction(Array<LineSample>* path, int j0, int first_new, const float forward[3]) {
   LineSample* s = path->items;
@@ -195,13 +207,7 @@ int auto_pilot_pick(int slot, int mode, const float frame[3], const float forwar
     // A robot put back mid-race joins its new line where it stands, not at the segment's
     // beginning up to a few hundred feet behind it; only the line's own samples count, as the
     // smoothed lead-in loops out ahead of the robot and back.
-    int nearest = first_new;
-    double best = 1e30;
-    for (int k = first_new; k < rl.path.count; ++k) {
-      double d = hdist(rl.path.items[k], frame[0], frame[2]);
-      if (d < best) best = d, nearest = k;
-    }
-    rl.path_index = std::min(nearest + 1, rl.path.count - 1);
+    rl.path_index = std::min(nearest_sample(rl.path, first_new, frame[0], frame[2]) + 1, rl.path.count - 1);
     st.last_advance_tick = race.race_tick;
   }
   if (first_pick && !relocate) {
@@ -834,25 +840,11 @@ void put_back(Rider* r, int slot, float x, float z, float dx, float dz) {
     z -= 8 * dz;
   }
   const float heading = std::atan2(-dx, -dz);  // heading 0 faces -z
-  const Terrain* t = r->terrain ? r->terrain : &track_terrain;
-  float y = t->heights ? terrain_height(t, x, z) : 0;
+  const float y = track_terrain.heights ? terrain_height(&track_terrain, x, z) : 0;
   const int keep_passed = r->checkpoints_passed, keep_crossing = r->last_crossing_tick;
   const int keep_crashes = r->crash_count, keep_number = r->rider_number;
   const RiderAssists keep_assists = r->assists;
-  for (int tries = 0; tries < 400; ++tries) {
-    bike_reset(r);
-    bike_rotate(r, 0, 1, 0, heading);
-    float p[3];
-    bike_body_position(r, body_frame, p);
-    bike_translate(r, x - p[0], y - p[1], z - p[2]);
-    y += 0.25f;
-    bool touches = false;
-    for (int w = 0; w < 2 && t->heights; ++w) {
-      float q[3], n[3], depth = 0;
-      if (r->wheel[w].body && wheel_ground_probe(t, &r->wheel[w], q, n, &depth)) touches = true;
-    }
-    if (!touches) break;
-  }
+  lift_onto_ground(r, x, y, z, heading);
   r->checkpoints_passed = keep_passed;
   r->last_crossing_tick = keep_crossing;
   r->crash_count = keep_crashes;
@@ -894,12 +886,7 @@ bool auto_pilot_pick_up(Rider* r, int slot) {
   float dx = 0, dz = 0;
   const Array<LineSample>& path = rider_lines[slot].path;
   if (path.count >= 2) {
-    int nearest = 0;
-    double best = 1e30;
-    for (int k = 0; k < path.count; ++k) {
-      double d = hdist(path.items[k], p[0], p[2]);
-      if (d < best) best = d, nearest = k;
-    }
+    const int nearest = nearest_sample(path, 0, p[0], p[2]);
     const LineSample& a = path.items[std::min(nearest, path.count - 2)];
     const LineSample& b = path.items[std::min(nearest + 3, path.count - 1)];
     dx = b.x - a.x;

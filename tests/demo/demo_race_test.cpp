@@ -51,16 +51,7 @@ struct RecordedRace : ::testing::Test {
 // than one gate between two records, so the played riders pass every checkpoint too.
 void gate_hopper(Rider* r, int slot) {
   if (race.race_tick <= race.gate_drop_tick || race.race_tick % ((slot + 2) * 4) != 0) return;
-  int entry = timing_checkpoint_entry(r->checkpoints_passed);
-  int gate = entry >= not_switch_point ? entry - not_switch_point : entry;
-  const TimingGate& g = timing.gates[gate];
-  float side = 4.0f * static_cast<float>(slot % 3 - 1);
-  float x = g.centre[0] + g.direction[0] * 1.5f - g.direction[2] * side;
-  float z = g.centre[2] + g.direction[2] * 1.5f + g.direction[0] * side;
-  float f[3];
-  bike_body_position(r, body_front_wheel, f);
-  float ground = terrain_height(&track_terrain, x, z);
-  bike_translate(r, x - f[0], ground + 2.5f - f[1], z - f[2]);
+  carry_to_next_gate(r, slot);
 }
 
 struct Outcome {

@@ -38,21 +38,6 @@ struct DefaultTrackRace : ::testing::Test {
   }
 };
 
-// Puts the front wheel just past the gate of the rider's next checkpoint, a few feet aside per
-// slot so that riders do not stack.
-void carry_to_next_gate(Rider* r, int slot) {
-  int entry = timing_checkpoint_entry(r->checkpoints_passed);
-  int gate = entry >= not_switch_point ? entry - not_switch_point : entry;
-  const TimingGate& g = timing.gates[gate];
-  float side = 4.0f * static_cast<float>(slot % 3 - 1);
-  float x = g.centre[0] + g.direction[0] * 1.5f - g.direction[2] * side;
-  float z = g.centre[2] + g.direction[2] * 1.5f + g.direction[0] * side;
-  float f[3];
-  bike_body_position(r, body_front_wheel, f);
-  float ground = terrain_height(&track_terrain, x, z);
-  bike_translate(r, x - f[0], ground + 2.5f - f[1], z - f[2]);
-}
-
 // Slot 0 moves on every second tick after the drop, slot 1 every third, slot 2 every fourth.
 void gate_hopper(Rider* r, int slot) {
   if (race.race_tick <= race.gate_drop_tick) return;

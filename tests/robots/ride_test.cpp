@@ -38,6 +38,16 @@ struct RidingRobots : ::testing::Test {
     shape_cache_clear();
   }
 
+  // Ends this race so that the same one can start again from scratch.
+  void rerun() {
+    race_shutdown();
+    physics_shutdown();
+    shape_cache_clear();
+    memset(&session, 0, sizeof session);
+    race = RaceState{};
+    race.requested_track = "ridgeback";
+  }
+
   // Two robots from the grid for a few seconds past the drop; the crossing ticks of both.
   std::vector<int> ride(int checkpoints) {
     int lineup[max_riders] = {};
@@ -78,12 +88,7 @@ TEST_F(RidingRobots, LeaveTheGridPassCheckpointsAndRepeatThemselves) {
         EXPECT_GT(first[s * checkpoints + i], first[s * checkpoints + i - 1]);
       }
     }
-  race_shutdown();
-  physics_shutdown();
-  shape_cache_clear();
-  memset(&session, 0, sizeof session);
-  race = RaceState{};
-  race.requested_track = "ridgeback";
+  rerun();
   std::vector<int> second = ride(checkpoints);
   EXPECT_EQ(first, second);
 }
@@ -207,12 +212,7 @@ TEST_F(RidingRobots, SmallFieldRacesToTheFlagTheSameWayTwice) {
     EXPECT_GT(mph, 20) << "result " << i / 2;
     EXPECT_LT(mph, 55) << "result " << i / 2;
   }
-  race_shutdown();
-  physics_shutdown();
-  shape_cache_clear();
-  memset(&session, 0, sizeof session);
-  race = RaceState{};
-  race.requested_track = "ridgeback";
+  rerun();
   EXPECT_EQ(race_once(), first);
 }
 
